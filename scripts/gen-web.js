@@ -1,0 +1,98 @@
+#!/usr/bin/env node
+'use strict';
+// Lays out the seven page files the program serves, in OUTDIR:
+//   index.html, style.css, protocol.js, vault.js, gifs.js  copied from web/
+//   config.js  filled in from web/config.js.in with the build settings below
+//   app.js     the sections under web/app/ joined, by file name, into one closure
+// CMake runs this at build time; tests run it to serve the real page from a folder.
+//
+//   node scripts/gen-web.js OUTDIR [--server URL] [--version V] [--owner-cert FILE] [--updates URL]
+//
+// --owner-cert names a JSON file holding the owner's certificate; a missing or empty
+// name gives OWNER_CERT null. Files are rewritten only when their bytes change, so a
+// build that depends on them does not redo work for nothing.
+const fs = require('fs');
+const path = require('path');
+
+const WEB = path.join(__dirname, '..', 'web');
+const DEFAULTS = {
+  server: 'ws://127.0.0.1:8787',
+  version: '1.1.8',
+  ownerCert: '',
+  updates: 'https://api.github.com/repos/mosswire/mosswire/releases',
+};
+const COPIED = ['index.html', 'style.css', 'protocol.js', 'vault.js', 'gifs.js'];
+
+function readOwnerCert(file) {
+  if (!file) return null;
+  const cert = JSON.parse(fs.readFileSync(file, 'utf8'));
+  if (!cert || typeof cert !== 'object' || !cert.m || typeof cert.s !== 'string' || cert.by) {
+    throw new Error(file + ' does not hold an owner certificate (m and s, no by)');
+  }
+  return { m: { name: cert.m.name, sig: cert.m.sig, ecdh: cert.m.ecdh, at: cert.m.at }, s: cert.s };
+}
+
+function configText(settings) {
+  const values = {
+    SERVER: JSON.stringify(settings.server),
+    VERSION: JSON.stringify(settings.version),
+    OWNER_CERT: JSON.stringify(readOwnerCert(settings.ownerCert)),
+    UPDATES: JSON.stringify(settings.updates),
+  };
+  const template = fs.readFileSync(path.join(WEB, 'config.js.in'), 'utf8');
+  return template.replace(/@([A-Z_]+)@/g, (all, name) => {
+    if (!(name in values)) throw new Error('config.js.in names an unknown setting ' + all);
+    return values[name];
+  });
+}
+
+// app.js is one closure; its source is kept as sections (one concern each) so that
+// the largest page script stays navigable. A lone web/app.js is used as it is.
+function appText() {
+  const dir = path.join(WEB, 'app');
+  if (!fs.existsSync(dir)) return fs.readFileSync(path.join(WEB, 'app.js'), 'utf8');
+  const parts = fs.readdirSync(dir).filter((f) => f.endsWith('.js')).sort();
+  const body = parts.map((f) => '// ---- ' + f + '\n' + fs.readFileSync(path.join(dir, f), 'utf8'));
+  return "(function () {\n'use strict';\n" + body.join('\n') + '\n})();\n';
+}
+
+function writeIfChanged(file, text) {
+  if (fs.existsSync(file) && fs.readFileSync(file).equals(Buffer.from(text))) return;
+  fs.writeFileSync(file, text);
+}
+
+function generate(outDir, settings = {}) {
+  const s = Object.assign({}, DEFAULTS, settings);
+  fs.mkdirSync(outDir, { recursive: true });
+  for (const name of COPIED) writeIfChanged(path.join(outDir, name), fs.readFileSync(path.join(WEB, name)));
+  writeIfChanged(path.join(outDir, 'config.js'), configText(s));
+  writeIfChanged(path.join(outDir, 'app.js'), appText());
+  return outDir;
+}
+
+function parseArgs(argv) {
+  const out = { dir: null, settings: {} };
+  const flags = { '--server': 'server', '--version': 'version', '--owner-cert': 'ownerCert', '--updates': 'updates' };
+  for (let i = 0; i < argv.length; i++) {
+    const a = argv[i];
+    if (a in flags) {
+      if (i + 1 >= argv.length) throw new Error(a + ' needs a value');
+      out.settings[flags[a]] = argv[++i];
+    } else if (!out.dir) out.dir = a;
+    else throw new Error('unexpected argument ' + a);
+  }
+  if (!out.dir) throw new Error('usage: gen-web.js OUTDIR [--server URL] [--version V] [--owner-cert FILE] [--updates URL]');
+  return out;
+}
+
+if (require.main === module) {
+  try {
+    const { dir, settings } = parseArgs(process.argv.slice(2));
+    generate(dir, settings);
+  } catch (e) {
+    process.stderr.write('gen-web: ' + e.message + '\n');
+    process.exit(1);
+  }
+}
+
+module.exports = { generate, configText, DEFAULTS };

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test of mosswire (C++ through CTest, JavaScript through
+# node's test runner). Works as root on a fresh Debian 12 machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOSSWIRE_TESTS=ON >/dev/null
+cmake --build build
+ctest --test-dir build --output-on-failure
+mapfile -t js_tests < <(find tests -name '*.test.js' -not -path '*/node_modules/*' | sort)
+node --test "${js_tests[@]}"
