@@ -1,0 +1,186 @@
+#include "json_text.h"
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+// These routines read texts the page made with JSON.stringify, but they must never
+// trust them: every scan stops at the terminating NUL, and no output can outgrow the
+// buffer sized for it up front.
+
+static bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+static const char *skip_space(const char *p) {
+  while (is_space(*p)) p++;
+  return p;
+}
+
+// Steps over a string whose opening quote is at p; answers the closing quote, or null
+// when the text ends first. A backslash hides the byte after it unless that is the end.
+static const char *string_end(const char *p) {
+  p++;
+  while (*p && *p != '"') {
+    if (*p == '\\' && p[1]) p += 2;
+    else p++;
+  }
+  return *p ? p : nullptr;
+}
+
+static char *copy_bytes(const char *begin, const char *end) {
+  size_t n = (size_t)(end - begin);
+  char *out = (char *)malloc(n + 1);
+  if (!out) return nullptr;
+  memcpy(out, begin, n);
+  out[n] = 0;
+  return out;
+}
+
+char *json_arg(const char *args, int index) {
+  if (!args || index < 0) return nullptr;
+  const char *p = skip_space(args);
+  if (*p != '[') return nullptr;
+  p++;
+  for (int counter = 0;; counter++) {
+    p = skip_space(p);
+    if (!*p || *p == ']') return nullptr;
+    if (*p == '"') {
+      const char *close = string_end(p);
+      if (!close) return nullptr;
+      if (counter == index) return json_unescape(p + 1, close);
+      p = close + 1;
+    } else {
+      const char *start = p;
+      int depth = 0;
+      while (*p) {
+        char c = *p;
+        if (depth == 0 && (c == ',' || c == ']')) break;
+        if (c == '[' || c == '{') depth++;
+        else if (c == ']' || c == '}') depth--;
+        else if (c == '"') {
+          const char *close = string_end(p);
+          if (!close) return nullptr;
+          p = close;
+        }
+        p++;
+      }
+      if (counter == index) {
+        const char *end = p;
+        while (end > start && is_space(end[-1])) end--;
+        return copy_bytes(start, end);
+      }
+    }
+    p = skip_space(p);
+    if (*p == ',') p++;
+  }
+}
+
+static int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The four hex digits at p, or -1 when one of them is not a hex digit.
+static long hex4(const char *p) {
+  long v = 0;
+  for (int i = 0; i < 4; i++) {
+    int d = hex_value(p[i]);
+    if (d < 0) return -1;
+    v = v * 16 + d;
+  }
+  return v;
+}
+
+static char *put_utf8(char *o, uint32_t cp) {
+  if (cp < 0x80) {
+    *o++ = (char)cp;
+  } else if (cp < 0x800) {
+    *o++ = (char)(0xC0 | (cp >> 6));
+    *o++ = (char)(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *o++ = (char)(0xE0 | (cp >> 12));
+    *o++ = (char)(0x80 | ((cp >> 6) & 0x3F));
+    *o++ = (char)(0x80 | (cp & 0x3F));
+  } else {
+    *o++ = (char)(0xF0 | (cp >> 18));
+    *o++ = (char)(0x80 | ((cp >> 12) & 0x3F));
+    *o++ = (char)(0x80 | ((cp >> 6) & 0x3F));
+    *o++ = (char)(0x80 | (cp & 0x3F));
+  }
+  return o;
+}
+
+char *json_unescape(const char *begin, const char *end) {
+  if (!begin || !end || end < begin) return nullptr;
+  // Every escape decodes to no more bytes than it takes up, so the input's length is
+  // enough for the output.
+  char *out = (char *)malloc((size_t)(end - begin) + 1);
+  if (!out) return nullptr;
+  char *o = out;
+  const char *p = begin;
+  while (p < end) {
+    if (*p != '\\') {
+      *o++ = *p++;
+      continue;
+    }
+    if (end - p < 2) break;  // a lone backslash at the very end carries nothing
+    char e = p[1];
+    switch (e) {
+      case 'b': *o++ = '\b'; p += 2; continue;
+      case 'f': *o++ = '\f'; p += 2; continue;
+      case 'n': *o++ = '\n'; p += 2; continue;
+      case 'r': *o++ = '\r'; p += 2; continue;
+      case 't': *o++ = '\t'; p += 2; continue;
+      case 'u': break;
+      default: *o++ = e; p += 2; continue;
+    }
+    if (end - p < 6) break;  // a cut-off \u escape ends the text at its backslash
+    long unit = hex4(p + 2);
+    p += 6;
+    if (unit < 0) {
+      o = put_utf8(o, 0xFFFD);
+      continue;
+    }
+    uint32_t cp = (uint32_t)unit;
+    if (unit >= 0xD800 && unit <= 0xDBFF && end - p >= 6 && p[0] == '\\' && p[1] == 'u') {
+      long low = hex4(p + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        cp = 0x10000 + (uint32_t)((unit - 0xD800) * 1024 + (low - 0xDC00));
+        p += 6;
+      }
+    }
+    o = put_utf8(o, cp);
+  }
+  *o = 0;
+  return out;
+}
+
+char *json_quote(const char *bytes, size_t length) {
+  if (!bytes && length) return nullptr;
+  if (length > (SIZE_MAX - 3) / 6) return nullptr;
+  char *out = (char *)malloc(6 * length + 3);
+  if (!out) return nullptr;
+  static const char digits[] = "0123456789abcdef";
+  char *o = out;
+  *o++ = '"';
+  for (size_t i = 0; i < length; i++) {
+    unsigned char c = (unsigned char)bytes[i];
+    if (c == '"' || c == '\\') {
+      *o++ = '\\';
+      *o++ = (char)c;
+    } else if (c < 0x20) {
+      *o++ = '\\';
+      *o++ = 'u';
+      *o++ = '0';
+      *o++ = '0';
+      *o++ = digits[c >> 4];
+      *o++ = digits[c & 15];
+    } else {
+      *o++ = (char)c;
+    }
+  }
+  *o++ = '"';
+  *o = 0;
+  return out;
+}

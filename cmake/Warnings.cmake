@@ -1,0 +1,2 @@
+# Warnings are on for everything this project compiles and are kept at zero.
+add_compile_options(-Wall -Wextra)

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "json_text.h"
+
+namespace {
+
+// Wraps a routine's allocated result so a test compares bytes and never leaks.
+struct owned {
+  char *p;
+  explicit owned(char *q) : p(q) {}
+  ~owned() { free(p); }
+  bool null() const { return p == nullptr; }
+  std::string str() const { return p ? std::string(p) : std::string("<null>"); }
+};
+
+std::string arg(const char *args, int index) { return owned(json_arg(args, index)).str(); }
+
+std::string unescape(const std::string &body) {
+  return owned(json_unescape(body.data(), body.data() + body.size())).str();
+}
+
+std::string quote(const std::string &bytes) {
+  return owned(json_quote(bytes.data(), bytes.size())).str();
+}
+
+TEST(JsonArg, RefusesWhatIsNotAnArrayOrPastItsEnd) {
+  EXPECT_EQ(arg("[]", 0), "<null>");
+  EXPECT_EQ(arg("  [ ]  ", 0), "<null>");
+  EXPECT_EQ(arg("{\"a\":1}", 0), "<null>");
+  EXPECT_EQ(arg("", 0), "<null>");
+  EXPECT_EQ(arg("\"x\"", 0), "<null>");
+  EXPECT_EQ(arg("[1]", 1), "<null>");
+  EXPECT_EQ(arg("[1]", -1), "<null>");
+  EXPECT_TRUE(owned(json_arg(nullptr, 0)).null());
+}
+
+TEST(JsonArg, FindsStringsAndRawElementsByIndex) {
+  const char *args = "  [\"a\",2]";
+  EXPECT_EQ(arg(args, 0), "a");
+  EXPECT_EQ(arg(args, 1), "2");
+  EXPECT_EQ(arg(args, 2), "<null>");
+  EXPECT_EQ(arg("[true]", 0), "true");
+  EXPECT_EQ(arg("[null]", 0), "null");
+  EXPECT_EQ(arg("[\"KeyB\",false]", 1), "false");
+  EXPECT_EQ(arg("[\"\"]", 0), "");
+}
+
+TEST(JsonArg, NestedElementsComeBackWholeAndTheNextIsStillFound) {
+  const char *args = "[{\"k\":[1,\"],}\"],\"o\":{}},\"after\"]";
+  EXPECT_EQ(arg(args, 0), "{\"k\":[1,\"],}\"],\"o\":{}}");
+  EXPECT_EQ(arg(args, 1), "after");
+  EXPECT_EQ(arg("[[1,[2]],3]", 0), "[1,[2]]");
+  EXPECT_EQ(arg("[[1,[2]],3]", 1), "3");
+}
+
+TEST(JsonArg, UnterminatedStringsGiveNoResult) {
+  EXPECT_EQ(arg("[\"abc", 0), "<null>");
+  EXPECT_EQ(arg("[\"abc\\\"]", 0), "<null>");  // the escaped quote does not close it
+  EXPECT_EQ(arg("[1,\"abc", 0), "1");          // an element before the fault is still read
+  EXPECT_EQ(arg("[1,\"abc", 1), "<null>");
+  EXPECT_EQ(arg("[{\"a", 0), "<null>");        // a nested string that never ends
+  EXPECT_EQ(arg("[\"a\\", 0), "<null>");       // backslash right before the end
+}
+
+TEST(JsonArg, TrailingWhiteSpaceIsCutFromRawElements) {
+  EXPECT_EQ(arg("[12  \n]", 0), "12");
+  EXPECT_EQ(arg("[ 1 \t, \r\n true \n ]", 1), "true");
+  EXPECT_EQ(arg("[1", 0), "1");  // the end of the text also ends an element
+}
+
+TEST(JsonArg, StringElementsAreUnescaped) {
+  EXPECT_EQ(arg("[\"a\\\"b\\\\c\\/d\\n\"]", 0), "a\"b\\c/d\n");
+  EXPECT_EQ(arg("[\"x\",\"\\u00e9\"]", 1), "\xC3\xA9");
+}
+
+TEST(JsonUnescape, ShortEscapesAndPlainBytes) {
+  EXPECT_EQ(unescape("\\b\\f\\n\\r\\t"), "\b\f\n\r\t");
+  EXPECT_EQ(unescape("\\\"\\\\\\/\\q"), "\"\\/q");
+  EXPECT_EQ(unescape("caf\xC3\xA9"), "caf\xC3\xA9");
+  EXPECT_EQ(unescape(""), "");
+}
+
+TEST(JsonUnescape, UnicodeEscapes) {
+  EXPECT_EQ(unescape("\\u00e9"), "\xC3\xA9");
+  EXPECT_EQ(unescape("\\u00E9"), "\xC3\xA9");
+  EXPECT_EQ(unescape("\\u0041"), "A");
+  EXPECT_EQ(unescape("\\u20ac"), "\xE2\x82\xAC");
+  EXPECT_EQ(unescape("\\ud83d\\ude00"), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(unescape("\\uD83D\\uDE00!"), "\xF0\x9F\x98\x80!");
+}
+
+TEST(JsonUnescape, BrokenUnicodeEscapes) {
+  EXPECT_EQ(unescape("\\ud83dx"), "\xED\xA0\xBDx");                 // lone high surrogate
+  EXPECT_EQ(unescape("\\ude00"), "\xED\xB8\x80");                   // lone low surrogate
+  EXPECT_EQ(unescape("\\ud83d\\u0041"), "\xED\xA0\xBD" "A");        // pair partner not low
+  EXPECT_EQ(unescape("\\ud83d\\ud83d\\ude00"), "\xED\xA0\xBD\xF0\x9F\x98\x80");
+  EXPECT_EQ(unescape("\\u12g4z"), "\xEF\xBF\xBDz");                 // not hex: U+FFFD, 6 bytes eaten
+  EXPECT_EQ(unescape("ab\\u12"), "ab");                             // cut-off escape ends the text
+  EXPECT_EQ(unescape("ab\\"), "ab");
+  EXPECT_EQ(unescape("\\ud83d\\ude"), "\xED\xA0\xBD");              // partner cut off
+}
+
+TEST(JsonUnescape, CodePointZeroEndsTheText) {
+  std::string body = "ab\\u0000cd";
+  owned out(json_unescape(body.data(), body.data() + body.size()));
+  ASSERT_FALSE(out.null());
+  EXPECT_STREQ(out.p, "ab");
+  EXPECT_EQ(out.p[3], 'c');  // the rest is still written after the zero byte
+}
+
+TEST(JsonUnescape, OnlyDecodesWithinTheGivenRange) {
+  const char text[] = "abc\\n\"tail";
+  owned out(json_unescape(text, text + 5));
+  EXPECT_STREQ(out.p, "abc\n");
+}
+
+TEST(JsonQuote, EscapesQuotesBackslashesAndControlBytes) {
+  EXPECT_EQ(quote(std::string("a\"\\\n\xC3\xA9")), "\"a\\\"\\\\\\u000a\xC3\xA9\"");
+  EXPECT_EQ(quote(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\x7f\"");
+  EXPECT_EQ(quote(std::string("\0x", 2)), "\"\\u0000x\"");
+  EXPECT_EQ(quote(""), "\"\"");
+  EXPECT_EQ(quote("\xFF\xFE"), "\"\xFF\xFE\"");
+}
+
+TEST(JsonQuote, RoundTripsThroughArgForEveryByte) {
+  std::string all;
+  for (int c = 1; c < 256; c++) all.push_back((char)c);
+  std::string args = "[" + quote(all) + "]";
+  EXPECT_EQ(arg(args.c_str(), 0), all);
+}
+
+TEST(JsonQuote, RefusesLengthsThatCannotBeAllocated) {
+  EXPECT_TRUE(owned(json_quote("x", (size_t)-1)).null());
+  EXPECT_TRUE(owned(json_quote(nullptr, 3)).null());
+}
+
+}  // namespace
