@@ -1,0 +1,181 @@
+'use strict';
+// What the owner's tools share: where the owner key file and the owner certificate
+// live, making invite codes, signing in to the relay as the owner, and the removal
+// list the owner last published.
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const P = require('../web/protocol.js');
+const { FrameSocket } = require('./frames.js');
+
+const REPO = path.join(__dirname, '..');
+
+class UserError extends Error {}
+
+function home() {
+  return process.env.HOME || os.homedir();
+}
+function ownerDir() {
+  return path.join(home(), '.mosswire');
+}
+function ownerFile() {
+  return path.join(ownerDir(), 'owner.json');
+}
+// The owner's copy of the removal list it published last (see nextRemovals).
+function removalsFile() {
+  return path.join(ownerDir(), 'removals.json');
+}
+// Where the build reads the owner certificate for config.js.
+function certFile() {
+  return process.env.MOSSWIRE_OWNER_CERT_FILE || path.join(REPO, 'config', 'owner-cert.json');
+}
+function serverUrl() {
+  return process.env.MOSSWIRE_SERVER || 'ws://127.0.0.1:8787';
+}
+
+function b64url(bytes) {
+  return Buffer.from(bytes).toString('base64').replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
+}
+
+// Writes a file that only the owner may read, replacing any older one atomically.
+function writePrivate(file, text) {
+  fs.mkdirSync(path.dirname(file), { recursive: true, mode: 0o700 });
+  const tmp = file + '.tmp';
+  fs.writeFileSync(tmp, text, { mode: 0o600 });
+  fs.chmodSync(tmp, 0o600);
+  fs.renameSync(tmp, file);
+}
+
+function readOwner() {
+  const file = ownerFile();
+  let text;
+  try {
+    text = fs.readFileSync(file, 'utf8');
+  } catch (e) {
+    if (e.code === 'ENOENT') throw new UserError('There is no owner key at ' + file + '. Make one with: node tools/owner.js init');
+    throw new UserError("Couldn't read the owner key file " + file + ': ' + e.message);
+  }
+  let k;
+  try {
+    k = JSON.parse(text);
+  } catch (e) {
+    throw new UserError('The owner key file ' + file + ' is not valid JSON.');
+  }
+  if (!k || typeof k !== 'object' || !P.isB64(k.sigPub, P.PUB, P.PUB) || typeof k.sigPriv !== 'string' || k.sigPriv.length < 100 || k.sigPriv.length > 400) {
+    throw new UserError('The owner key file ' + file + ' needs sigPub (88 Base64 characters) and sigPriv.');
+  }
+  return k;
+}
+
+// The owner certificate: the one in the key file, or one made for this run when the
+// file was written by other tooling and holds only the key pair.
+async function ownerCertOf(keys) {
+  if (keys.cert && (await P.verifyCert(keys.cert, keys.sigPub))) return keys.cert;
+  const pair = keys.ecdhPub && keys.ecdhPriv ? keys : await P.generateKeys();
+  const set = { sigPub: keys.sigPub, sigPriv: keys.sigPriv, ecdhPub: pair.ecdhPub, ecdhPriv: pair.ecdhPriv };
+  return P.ownerCert(set, keys.name || 'owner');
+}
+
+// The configured owner certificate when it belongs to this owner key, else null.
+async function configuredCert(keys) {
+  let cert;
+  try {
+    cert = JSON.parse(fs.readFileSync(certFile(), 'utf8'));
+  } catch (e) {
+    return null;
+  }
+  if (!cert || !cert.m || cert.m.sig !== keys.sigPub) return null;
+  return (await P.verifyCert(cert, keys.sigPub)) ? cert : null;
+}
+
+function writeCert(cert) {
+  const file = certFile();
+  fs.mkdirSync(path.dirname(file), { recursive: true });
+  fs.writeFileSync(file, JSON.stringify({ m: cert.m, s: cert.s }, null, 2) + '\n');
+  return file;
+}
+
+// An invite code: short when the build carries this owner's certificate (the joining
+// program then knows the inviter), else the long code that carries the certificate.
+async function inviteCode(keys, days) {
+  if (await configuredCert(keys)) return P.makeShortInvite(keys.sigPriv, days * 24);
+  const inv = await P.makeInvite(await ownerCertOf(keys), keys, days * 24);
+  return 'MSW1.' + b64url(Buffer.from(JSON.stringify({ g: inv.g, k: inv.k }), 'utf8'));
+}
+
+// Signs in to the relay with the owner key, under its own signing context so that no
+// member's sign-in signature can be replayed here and the owner never joins as a member.
+async function adminSession(keys, url = serverUrl()) {
+  const fs = await FrameSocket.open(url);
+  try {
+    const hello = await fs.next('hello', 15000);
+    if (!hello.net) throw new UserError('The relay at ' + url + " has no OWNER_KEY set. Start it with OWNER_KEY=$(node tools/owner.js key).");
+    if (hello.net !== keys.sigPub) throw new UserError('The relay at ' + url + ' belongs to another network (its OWNER_KEY is not this owner key).');
+    fs.send({ t: 'admin', sig: await P.sign(keys.sigPriv, ['msw-admin', hello.nonce]) });
+    const r = await fs.next(['admin_ok', 'denied'], 15000);
+    if (r.t === 'denied') throw new UserError('The relay refused the owner key: ' + r.msg);
+    fs.hello = hello;
+    fs.removals = r.removals || null;
+    return fs;
+  } catch (e) {
+    fs.close();
+    throw e;
+  }
+}
+
+// Sends a frame and waits for its confirmation; an `error` becomes a UserError.
+async function request(fs, frame, okType, timeout = 15000) {
+  fs.send(frame);
+  const r = await fs.next([okType, 'error'], timeout);
+  if (r.t === 'error') throw new UserError('The relay said: ' + r.msg);
+  return r;
+}
+
+function readKeptRemovals() {
+  try {
+    const r = JSON.parse(fs.readFileSync(removalsFile(), 'utf8'));
+    if (r && Number.isInteger(r.v) && Array.isArray(r.ids)) return r;
+  } catch (e) {
+    /* none kept yet */
+  }
+  return null;
+}
+
+// The next removal list. Its version must beat every list any client holds, and the
+// relay forgets its list when it restarts, so the owner keeps a copy of the last one it
+// published and takes the higher version and the union of ids of that copy and the
+// relay's.
+async function publishRemovals(session, keys, addIds) {
+  const kept = readKeptRemovals();
+  const known = [kept, session.removals].filter(Boolean);
+  const v = Math.max(0, ...known.map((r) => r.v)) + 1;
+  const ids = [];
+  for (const r of known) for (const id of r.ids) if (!ids.includes(id)) ids.push(id);
+  for (const id of addIds) if (!ids.includes(id)) ids.push(id);
+  if (ids.length > 5000) throw new UserError('A removal list holds at most 5000 members.');
+  const list = await P.signRemovals(keys, v, ids);
+  await request(session, { t: 'removals', removals: list }, 'ok');
+  writePrivate(removalsFile(), JSON.stringify(list) + '\n');
+  session.removals = list;
+  return list;
+}
+
+module.exports = {
+  REPO,
+  UserError,
+  ownerDir,
+  ownerFile,
+  removalsFile,
+  certFile,
+  serverUrl,
+  b64url,
+  writePrivate,
+  readOwner,
+  ownerCertOf,
+  configuredCert,
+  writeCert,
+  inviteCode,
+  adminSession,
+  request,
+  publishRemovals,
+};
