@@ -1,0 +1,34 @@
+#pragma once
+// The app data folder on Linux and the three file operations every native service builds
+// on. Paths are plain UTF-8 byte strings.
+#include <string>
+
+// $XDG_CONFIG_HOME, or ~/.config when that variable is unset, empty or relative.
+std::string config_home(void);
+
+// $XDG_CONFIG_HOME/mosswire, or ~/.config/mosswire when that variable is unset, empty or
+// relative. Worked out and created (mode 0700, parents too) once per process, at the
+// first request; later requests return the same text even if the folder has gone.
+const std::string &app_folder(void);
+
+// The whole file, or false when it can't be opened, is 2 GiB or larger, or can't be read
+// in full.
+bool file_read_whole(const std::string &path, std::string *out);
+
+// Replaces path with bytes so that a crash or power cut at any moment leaves either the
+// old file or the new one, never a mix: write tmp_path (mode 0600), fsync it, rename it
+// over path, fsync the folder. On failure tmp_path is removed and path is untouched.
+bool file_replace_atomic(const std::string &path, const std::string &tmp_path,
+                         const char *bytes, size_t length, unsigned mode);
+
+// fsync of the folder that holds path, so that a rename inside it is on disk. False on an
+// error other than "this file system does not sync folders".
+bool folder_sync(const std::string &path);
+
+// Removes the file; true when it is gone afterwards (also when it never existed).
+bool file_delete(const std::string &path);
+
+bool file_exists(const std::string &path);
+
+// mkdir -p with the given mode for every folder it creates.
+bool folder_make(const std::string &path, unsigned mode);

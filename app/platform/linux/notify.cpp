@@ -1,0 +1,33 @@
+#include "app/platform/linux/notify.h"
+
+#include <libnotify/notify.h>
+
+static void clicked(NotifyNotification *, char *, gpointer data) {
+  ((void (*)(void))data)();
+}
+
+static void closed(NotifyNotification *n, gpointer) { g_object_unref(n); }
+
+bool notification_show(const char *title, const char *body, void (*on_click)(void)) {
+  if (!notify_is_initted() && !notify_init("mosswire")) return false;
+  // A notification with an empty title shows its body as the title instead.
+  const char *summary = title[0] ? title : body;
+  const char *text = title[0] ? body : "";
+  if (!summary[0]) return false;
+  NotifyNotification *n = notify_notification_new(summary, text[0] ? text : nullptr, nullptr);
+  notify_notification_set_app_name(n, "mosswire");
+  notify_notification_set_category(n, "im.received");
+  // The "default" action is the click on the notification itself. The object stays
+  // alive until the server says it closed, so a late click still arrives.
+  if (on_click)
+    notify_notification_add_action(n, "default", "Open mosswire", clicked, (gpointer)on_click,
+                                   nullptr);
+  g_signal_connect(n, "closed", G_CALLBACK(closed), nullptr);
+  GError *error = nullptr;
+  if (!notify_notification_show(n, &error)) {
+    if (error) g_error_free(error);
+    g_object_unref(n);
+    return false;
+  }
+  return true;
+}

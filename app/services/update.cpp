@@ -1,0 +1,112 @@
+#include "app/services/update.h"
+
+#include <string.h>
+
+#include <string>
+#include <atomic>
+#include <thread>
+
+#include "app/host/host.h"
+#include "app/platform/linux/spawn.h"
+#include "app/services/app_files.h"
+#include "app/services/call.h"
+#include "app/services/update_check.h"
+#include "app/services/update_install.h"
+
+#ifndef MSW_DOWNLOAD_BASE
+#define MSW_DOWNLOAD_BASE "https://github.com/mosswire/mosswire"
+#endif
+
+const char update_asset_name[] = "mosswire-linux-x86_64";
+
+static const char result_ok[] = "{\"ok\":true}";
+static const char result_start[] = "{\"err\":\"Couldn't start the update.\"}";
+static const char result_download[] = "{\"err\":\"Couldn't download the update.\"}";
+static const char result_no_checksum[] =
+    "{\"err\":\"That release has no checksum for this computer's download.\"}";
+static const char result_mismatch[] =
+    "{\"err\":\"The download didn't match its checksum, so it wasn't installed.\"}";
+
+update_source &update_source_setting(void) {
+  // A dead network must end in an error, not a wait without end: no connection within
+  // 30 s, or 60 s without a byte, fails the download.
+  static update_source source = {MSW_DOWNLOAD_BASE, {30, 60}};
+  return source;
+}
+
+// update_running is touched only on the UI thread; update_ready is set by the worker
+// before its result is dispatched, and read on the UI thread after that result arrived.
+static bool update_running = false;
+static std::atomic<bool> update_ready(false);
+
+struct update_call {
+  std::string id;
+  std::string tag;
+  update_source source;
+  const char *result;
+};
+
+static const char *run_update(const update_call &call) {
+  std::string release = call.source.base + "/releases/download/" + call.tag + "/";
+  const download_limits &limits = call.source.limits;
+  if (!download_file(release + "SHA256SUMS.txt", app_path("SHA256SUMS.txt", ""),
+                     app_path("SHA256SUMS.txt", ".part"), limits))
+    return result_download;
+  std::string list;
+  bool read = read_app_file("SHA256SUMS.txt", &list);
+  delete_app_file("SHA256SUMS.txt");
+  unsigned char listed[32], actual[32];
+  if (!read || !find_checksum(list.data(), list.size(), update_asset_name, listed))
+    return result_no_checksum;
+  if (!download_file(release + update_asset_name, app_path(update_asset_name, ""),
+                     app_path(update_asset_name, ".part"), limits))
+    return result_download;
+  if (!sha256_file(app_path(update_asset_name, ""), actual) ||
+      memcmp(actual, listed, sizeof actual) != 0) {
+    delete_app_file(update_asset_name);
+    return result_mismatch;
+  }
+  update_ready = true;
+  return result_ok;
+}
+
+static void deliver(void *arg) {
+  update_call *call = (update_call *)arg;
+  update_running = false;
+  reply_raw(call->id.c_str(), call->result);
+  delete call;
+}
+
+static void update_worker(update_call *call) {
+  call->result = run_update(*call);
+  host_dispatch(deliver, call);
+}
+
+void msw_update(const char *id, const char *args, void *) {
+  std::string tag;
+  if (!arg_text(args, 0, &tag) || !release_tag_ok(tag.c_str()) || strlen(id) >= 64 ||
+      update_running)
+    return reply_raw(id, result_start);
+  update_call *call = new (std::nothrow) update_call;
+  if (!call) return reply_raw(id, result_start);
+  call->id = id;
+  call->tag = tag;
+  call->source = update_source_setting();
+  call->result = nullptr;
+  update_running = true;
+  try {
+    std::thread(update_worker, call).detach();
+  } catch (...) {
+    update_running = false;
+    delete call;
+    reply_raw(id, result_start);
+  }
+}
+
+void msw_update_install(const char *id, const char *, void *) {
+  if (!update_ready) return reply_raw(id, "\"none\"");
+  if (install_update(executable_path(), update_asset_name) == install_manual)
+    return reply_raw(id, "\"manual\"");
+  reply_raw(id, "\"quit\"");
+  host_terminate();
+}

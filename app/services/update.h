@@ -1,0 +1,21 @@
+#pragma once
+// Self-update: download a release's executable and checksum list on a worker thread,
+// keep the executable only when its SHA-256 matches, then swap it in and restart.
+#include <string>
+
+#include "app/platform/linux/download.h"
+
+// The release asset that holds the whole program for this platform, and the name the
+// verified download waits under in the app data folder.
+extern const char update_asset_name[];
+
+// Where releases are fetched from: the build's download base and time-outs. Only tests
+// point it elsewhere (there is deliberately no environment override).
+struct update_source {
+  std::string base;
+  download_limits limits;
+};
+update_source &update_source_setting(void);
+
+void msw_update(const char *id, const char *args, void *user);
+void msw_update_install(const char *id, const char *args, void *user);
