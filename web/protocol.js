@@ -309,10 +309,11 @@ var MswProto = (function () {
   // `removed` is a Set of member ids; an array or an object keyed by id is taken too.
   function isRemoved(info, removed) {
     if (!isObj(info) || !isObj(removed)) return false;
-    var has;
-    if (typeof removed.has === 'function') has = function (id) { return removed.has(id) === true; };
-    else if (Array.isArray(removed)) has = function (id) { return removed.indexOf(id) !== -1; };
-    else has = function (id) { return typeof id === 'string' && Object.prototype.hasOwnProperty.call(removed, id); };
+    var holds;
+    if (typeof removed.has === 'function') holds = function (id) { return removed.has(id) === true; };
+    else if (Array.isArray(removed)) holds = function (id) { return removed.indexOf(id) !== -1; };
+    else holds = function (id) { return Object.prototype.hasOwnProperty.call(removed, id); };
+    var has = function (id) { return typeof id === 'string' && holds(id); };
     if (has(info.id)) return true;
     var chain = Array.isArray(info.chain) ? info.chain : [];
     for (var i = 0; i < chain.length; i++) if (has(chain[i])) return true;
@@ -579,15 +580,18 @@ var MswProto = (function () {
 
   async function makeSpoken(ownerPriv, owner, inviteCode, hours) {
     if (typeof inviteCode !== 'string' || !inviteCode) throw new TypeError('an invite code text is needed');
+    var plain = utf8(inviteCode);
+    // Checked before the slow derivation: an entry past the size every member accepts
+    // would be refused everywhere.
+    if (4 * Math.ceil((plain.length + 16) / 3) > SPOKEN_CT_MAX) throw new RangeError('the invite code is too long for a spoken code');
     var digits = drawSpokenDigits();
     var id = randomHex(8);
     var exp = expiryAfter(hours);
     var iv = randomBytes(12);
     var key = await spokenKey(digits, owner);
     var ct = toB64(
-      await subtle().encrypt({ name: 'AES-GCM', iv: iv, additionalData: spokenAad(id, exp), tagLength: 128 }, key, utf8(inviteCode))
+      await subtle().encrypt({ name: 'AES-GCM', iv: iv, additionalData: spokenAad(id, exp), tagLength: 128 }, key, plain)
     );
-    if (ct.length > SPOKEN_CT_MAX) throw new RangeError('the invite code is too long for a spoken code');
     var ivText = toB64(iv);
     var entry = { id: id, exp: exp, iv: ivText, ct: ct, s: await sign(ownerPriv, ['msw-spoken', id, exp, ivText, ct]) };
     // An entry that does not check under `owner` would be dropped by every member.
