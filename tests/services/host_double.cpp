@@ -1,0 +1,101 @@
+#include "tests/services/host_double.h"
+
+#include <string.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+#include "app/host/host.h"
+
+host_record host;
+
+static std::mutex dispatch_lock;
+static std::condition_variable dispatch_signal;
+static std::deque<std::pair<void (*)(void *), void *>> dispatched;
+static std::mutex reply_lock;
+
+void host_reset(void) {
+  void *window = host.window;
+  {
+    std::lock_guard<std::mutex> hold(reply_lock);
+    host = host_record();
+  }
+  host.window = window;
+}
+
+void host_reply(const char *id, const char *result) {
+  std::lock_guard<std::mutex> hold(reply_lock);
+  host.replies.emplace_back(id, result);
+}
+
+void host_dispatch(void (*task)(void *), void *arg) {
+  std::lock_guard<std::mutex> hold(dispatch_lock);
+  dispatched.emplace_back(task, arg);
+  dispatch_signal.notify_all();
+}
+
+int host_run_dispatched(void) {
+  int ran = 0;
+  for (;;) {
+    std::pair<void (*)(void *), void *> task;
+    {
+      std::lock_guard<std::mutex> hold(dispatch_lock);
+      if (dispatched.empty()) return ran;
+      task = dispatched.front();
+      dispatched.pop_front();
+    }
+    task.first(task.second);
+    ran++;
+  }
+}
+
+bool host_wait_dispatched(int timeout_ms) {
+  {
+    std::unique_lock<std::mutex> hold(dispatch_lock);
+    dispatch_signal.wait_for(hold, std::chrono::milliseconds(timeout_ms),
+                             [] { return !dispatched.empty(); });
+  }
+  return host_run_dispatched() > 0;
+}
+
+void host_eval(const char *) {}
+void host_terminate(void) { host.terminate_calls++; }
+void *host_main_window(void) { return host.window; }
+void host_set_title(const char *title) { host.titles.push_back(title); }
+void host_show_window(void) { host.show_calls++; }
+bool host_add_tray_icon(void) { return host.tray_present; }
+void host_raise_panic(void) { host.panic_calls++; }
+
+bool host_set_blackout_key(const char *name, void (*action)(void)) {
+  host.blackout_names.push_back(name ? name : "");
+  host.blackout_action = action;
+  return name && name[0] && host.window && host.blackout_accepts;
+}
+
+msw_handler binding_handler(const char *name) {
+  for (int i = 0; i < msw_binding_count; i++)
+    if (strcmp(msw_bindings[i].name, name) == 0) return msw_bindings[i].handler;
+  return nullptr;
+}
+
+std::string call_binding(const char *name, const char *args) {
+  static int counter = 0;
+  char id[40];
+  snprintf(id, sizeof id, "%032x", ++counter);
+  msw_handler handler = binding_handler(name);
+  if (!handler) return "<no such binding>";
+  size_t before;
+  {
+    std::lock_guard<std::mutex> hold(reply_lock);
+    before = host.replies.size();
+  }
+  handler(id, args, nullptr);
+  std::lock_guard<std::mutex> hold(reply_lock);
+  size_t count = host.replies.size() - before;
+  if (count == 0) return "<no reply>";
+  if (count > 1) return "<" + std::to_string(count) + " replies>";
+  if (host.replies.back().first != id) return "<reply to another id>";
+  return host.replies.back().second;
+}

@@ -1,0 +1,39 @@
+#pragma once
+// A recording stand-in for the host, so every binding can be driven through its handler
+// exactly as the bridge calls it.
+#include <string>
+#include <vector>
+
+#include "app/services/bindings.h"
+
+struct host_record {
+  std::vector<std::pair<std::string, std::string>> replies;  // call id, result text
+  std::vector<std::string> titles;
+  std::vector<std::string> blackout_names;  // "" for a removal
+  void (*blackout_action)(void) = nullptr;
+  bool blackout_accepts = true;  // answer of host_set_blackout_key for a name
+  bool tray_present = true;
+  int show_calls = 0;
+  int terminate_calls = 0;
+  int panic_calls = 0;
+  void *window = nullptr;
+};
+
+extern host_record host;
+
+// Forgets everything recorded (keeps the window).
+void host_reset(void);
+
+// Runs the tasks dispatched so far, in order; answers how many ran.
+int host_run_dispatched(void);
+
+// Waits up to timeout_ms for a dispatched task, running any that arrive. True when at
+// least one ran.
+bool host_wait_dispatched(int timeout_ms);
+
+// Calls the binding named name with args and a fresh call id; the reply it gave before
+// returning, or "<no reply>" / "<2 replies>" so a test sees what went wrong.
+std::string call_binding(const char *name, const char *args);
+
+// The handler for a binding name (null when there is none).
+msw_handler binding_handler(const char *name);

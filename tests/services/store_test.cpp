@@ -1,0 +1,327 @@
+// The app data folder, the vault bindings, the wipe, the PIN attempt counter and the owner
+// key file, driven through their handlers with the argument texts the page sends.
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/platform/linux/app_folder/files.h"
+#include "app/platform/linux/autostart.h"
+#include "app/services/app_files.h"
+#include "app/services/owner_key.h"
+#include "app/services/pin_attempts.h"
+#include "tests/services/host_double.h"
+#include "tests/services/test_env.h"
+
+static std::string folder_file(const char *name) { return app_path(name, ""); }
+
+static void clear_folder(void) {
+  for (const char *name : {"vault.json", "vault.json.tmp", "device.key", "attempts.txt",
+                           "attempts.txt.tmp", "SHA256SUMS.txt", "x.part"}) {
+    std::string path = folder_file(name);
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) remove_tree(path);
+    else unlink(path.c_str());
+  }
+}
+
+class Store : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_reset();
+    clear_folder();
+  }
+};
+
+// --- first run: run in a fresh process, because the folder is fixed at the first request
+
+static int first_run_child(const char *expected_folder) {
+  std::string reply = call_binding("msw_read_vault", "[]");
+  if (reply != "null") return 2;
+  if (mode_of(expected_folder) != 0700) return 3;
+  return app_folder() == expected_folder ? 0 : 4;
+}
+
+static int run_first_run(const char *config_home, const std::string &expected) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (config_home) setenv("XDG_CONFIG_HOME", config_home, 1);
+    else unsetenv("XDG_CONFIG_HOME");
+    execl("/proc/self/exe", "store_test", "--first-run-child", expected.c_str(), (char *)nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(AppFolder, FirstRequestMakesThePrivateFolderWithItsParents) {
+  std::string config = test_home() + "/fresh/deeper/config";
+  ASSERT_FALSE(exists(config));
+  EXPECT_EQ(run_first_run(config.c_str(), config + "/mosswire"), 0);
+}
+
+TEST(AppFolder, UnsetOrRelativeConfigHomeFallsBackToHomeConfig) {
+  EXPECT_EQ(run_first_run(nullptr, test_home() + "/.config/mosswire"), 0);
+  remove_tree(test_home() + "/.config");
+  EXPECT_EQ(run_first_run("relative/config", test_home() + "/.config/mosswire"), 0);
+}
+
+TEST(AppFolder, AnExistingLooseFolderIsTightened) {
+  std::string config = test_home() + "/loose";
+  mkdir(config.c_str(), 0755);
+  mkdir((config + "/mosswire").c_str(), 0777);
+  chmod((config + "/mosswire").c_str(), 0777);
+  EXPECT_EQ(run_first_run(config.c_str(), config + "/mosswire"), 0);
+}
+
+// --- vault
+
+TEST_F(Store, MissingVaultAnswersNull) { EXPECT_EQ(call_binding("msw_read_vault", "[]"), "null"); }
+
+TEST_F(Store, VaultRoundTripsTextThatNeedsEscaping) {
+  // The page sends its header as one JSON string argument.
+  EXPECT_EQ(call_binding("msw_write_vault", "[\"{\\\"v\\\":1,\\\"s\\\":\\\"a\\\\\\\\b\\\"}\\n\xc3\xa9\"]"),
+            "true");
+  EXPECT_EQ(read_text(folder_file("vault.json")), "{\"v\":1,\"s\":\"a\\\\b\"}\n\xc3\xa9");
+  EXPECT_EQ(call_binding("msw_read_vault", "[]"),
+            "\"{\\\"v\\\":1,\\\"s\\\":\\\"a\\\\\\\\b\\\"}\\u000a\xc3\xa9\"");
+  EXPECT_EQ(mode_of(folder_file("vault.json")), 0600u);
+  EXPECT_EQ(mode_of(app_folder()), 0700u);
+  EXPECT_FALSE(exists(folder_file("vault.json.tmp")));
+}
+
+TEST_F(Store, EmptyVaultFileAnswersTheEmptyString) {
+  ASSERT_TRUE(write_text(folder_file("vault.json"), ""));
+  EXPECT_EQ(call_binding("msw_read_vault", "[]"), "\"\"");
+}
+
+TEST_F(Store, WriteWithoutTextAnswersFalseAndCreatesNothing) {
+  EXPECT_EQ(call_binding("msw_write_vault", "[]"), "false");
+  EXPECT_EQ(call_binding("msw_write_vault", "{}"), "false");
+  EXPECT_EQ(call_binding("msw_write_vault", "[\"unterminated"), "false");
+  EXPECT_EQ(call_binding("msw_write_vault", ""), "false");
+  EXPECT_FALSE(exists(folder_file("vault.json")));
+}
+
+TEST_F(Store, NonStringArgumentsAreStoredAsTheirRawTextAndZeroEndsTheText) {
+  EXPECT_EQ(call_binding("msw_write_vault", "[null]"), "true");
+  EXPECT_EQ(read_text(folder_file("vault.json")), "null");
+  EXPECT_EQ(call_binding("msw_write_vault", "[\"ab\\u0000cd\"]"), "true");
+  EXPECT_EQ(read_text(folder_file("vault.json")), "ab");
+}
+
+TEST_F(Store, ReplaceThatCannotMoveKeepsTheTargetAndRemovesTheTemporaryFile) {
+  // A folder in the vault's place makes the final rename fail.
+  std::string target = folder_file("vault.json");
+  mkdir(target.c_str(), 0700);
+  ASSERT_TRUE(write_text(target + "/keep", "old"));
+  EXPECT_EQ(call_binding("msw_write_vault", "[\"new\"]"), "false");
+  EXPECT_EQ(read_text(target + "/keep"), "old");
+  EXPECT_FALSE(exists(folder_file("vault.json.tmp")));
+  EXPECT_EQ(call_binding("msw_read_vault", "[]"), "null");
+}
+
+TEST_F(Store, WriteThatRunsOutOfSpaceKeepsTheOldVault) {
+  ASSERT_EQ(call_binding("msw_write_vault", "[\"old contents\"]"), "true");
+  // A file size limit makes write() fail part way, as a full disk would.
+  struct rlimit saved, small;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  small = saved;
+  small.rlim_cur = 4;
+  signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string reply = call_binding("msw_write_vault", "[\"new and longer contents\"]");
+  setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_EQ(reply, "false");
+  EXPECT_EQ(read_text(folder_file("vault.json")), "old contents");
+  EXPECT_FALSE(exists(folder_file("vault.json.tmp")));
+}
+
+TEST_F(Store, VaultOfTwoGibibytesOrAFolderAnswersNull) {
+  std::string path = folder_file("vault.json");
+  ASSERT_TRUE(write_text(path, ""));
+  ASSERT_EQ(truncate(path.c_str(), (off_t)INT_MAX + 1), 0);  // sparse, takes no space
+  EXPECT_EQ(call_binding("msw_read_vault", "[]"), "null");
+  ASSERT_EQ(truncate(path.c_str(), (off_t)3), 0);
+  EXPECT_EQ(call_binding("msw_read_vault", "[]"), "\"\\u0000\\u0000\\u0000\"");
+  unlink(path.c_str());
+  mkdir(path.c_str(), 0700);
+  EXPECT_EQ(call_binding("msw_read_vault", "[]"), "null");
+}
+
+// --- wipe
+
+TEST_F(Store, WipeErasesThisDevicesDataInOrderAndLeavesTheRest) {
+  for (const char *name : {"vault.json", "vault.json.tmp", "device.key", "attempts.txt",
+                           "SHA256SUMS.txt", "x.part"})
+    ASSERT_TRUE(write_text(folder_file(name), "x"));
+  std::string owner = test_home() + "/.mosswire";
+  mkdir(owner.c_str(), 0700);
+  ASSERT_TRUE(write_text(owner + "/owner.json", "{}"));
+  ASSERT_EQ(call_binding("msw_startup", "[true]"), "true");
+  ASSERT_TRUE(exists(autostart_entry_path()));
+
+  EXPECT_EQ(call_binding("msw_wipe", "[]"), "true");
+  for (const char *name : {"vault.json", "vault.json.tmp", "device.key", "attempts.txt"})
+    EXPECT_FALSE(exists(folder_file(name))) << name;
+  for (const char *name : {"SHA256SUMS.txt", "x.part"}) EXPECT_TRUE(exists(folder_file(name))) << name;
+  EXPECT_TRUE(exists(owner + "/owner.json"));
+  EXPECT_TRUE(exists(app_folder()));
+  EXPECT_FALSE(exists(autostart_entry_path()));
+  ASSERT_EQ(host.blackout_names.size(), 1u);
+  EXPECT_EQ(host.blackout_names[0], "");
+  EXPECT_EQ(host.blackout_action, nullptr);
+}
+
+TEST_F(Store, WipeWithNothingPresentStillAnswersTrue) {
+  EXPECT_EQ(call_binding("msw_wipe", "[]"), "true");
+  EXPECT_EQ(call_binding("msw_wipe", "garbage"), "true");
+}
+
+// --- PIN attempts
+
+TEST(Attempts, RecordScansLikeScanf) {
+  struct {
+    const char *text;
+    int count;
+    long long wait;
+  } cases[] = {{"", 0, 0},          {"7", 7, 0},           {"abc 5", 0, 0},
+               {"3 xyz", 3, 0},     {" 5\n 123", 5, 123},  {"-2 5", -2, 5},
+               {"4 0", 4, 0},       {"12 1700000000000", 12, 1700000000000LL},
+               {"99999999999 1", INT_MAX, 1}, {"+6 -7", 6, -7}};
+  for (auto &c : cases) {
+    attempt_record r = parse_attempts(c.text);
+    EXPECT_EQ(r.count, c.count) << c.text;
+    EXPECT_EQ(r.wait_until, c.wait) << c.text;
+  }
+  EXPECT_EQ(format_attempts({12, 1700000000000LL}), "12 1700000000000");
+}
+
+TEST(Attempts, WaitDoublesFromTheFifthWrongPinUpToAnHour) {
+  const long long expected[] = {0,      0,      0,       0,       30000,   60000,   120000,
+                                240000, 480000, 960000, 1920000, 3600000, 3600000, 3600000};
+  attempt_record r = {0, 0};
+  const long long now = 1000000;
+  for (int i = 0; i < 14; i++) {
+    r = next_attempts(r, false, now);
+    EXPECT_EQ(r.count, i + 1);
+    EXPECT_EQ(attempts_wait(r, now), expected[i]) << "wrong PIN " << i + 1;
+  }
+  r = next_attempts(r, true, now);
+  EXPECT_EQ(r.count, 0);
+  EXPECT_EQ(r.wait_until, 0);
+  EXPECT_EQ(next_attempts({INT_MAX, 0}, false, now).count, INT_MAX);
+}
+
+TEST_F(Store, PinBindingsCountAcrossCallsInTheFile) {
+  EXPECT_EQ(call_binding("msw_pin_start", "[]"), "0");
+  for (int i = 0; i < 4; i++) EXPECT_EQ(call_binding("msw_pin_result", "[false]"), "null");
+  EXPECT_EQ(read_text(folder_file("attempts.txt")), "4 0");
+  EXPECT_EQ(call_binding("msw_pin_start", "[]"), "0");
+
+  long long before = now_ms();
+  EXPECT_EQ(call_binding("msw_pin_result", "[1]"), "null");  // 1 is not true
+  long long wait = atoll(call_binding("msw_pin_start", "[]").c_str());
+  EXPECT_GT(wait, 29000);
+  EXPECT_LE(wait, 30000);
+  attempt_record r = parse_attempts(read_text(folder_file("attempts.txt")));
+  EXPECT_EQ(r.count, 5);
+  EXPECT_GE(r.wait_until, before + 30000);
+
+  EXPECT_EQ(call_binding("msw_pin_result", "[\"true\"]"), "null");  // the string counts
+  EXPECT_EQ(read_text(folder_file("attempts.txt")), "0 0");
+  EXPECT_EQ(call_binding("msw_pin_result", "[true]"), "null");
+  EXPECT_EQ(read_text(folder_file("attempts.txt")), "0 0");
+  EXPECT_EQ(call_binding("msw_pin_result", "[]"), "null");  // missing counts as wrong
+  EXPECT_EQ(read_text(folder_file("attempts.txt")), "1 0");
+}
+
+TEST_F(Store, PinWaitFollowsTheStoredTime) {
+  long long now = now_ms();
+  write_text(folder_file("attempts.txt"), "9 " + std::to_string(now - 5000));
+  EXPECT_EQ(call_binding("msw_pin_start", "[]"), "0");
+  // A clock set back leaves the whole difference to wait.
+  write_text(folder_file("attempts.txt"), "9 " + std::to_string(now + 86400000LL));
+  long long wait = atoll(call_binding("msw_pin_start", "[]").c_str());
+  EXPECT_GT(wait, 86400000LL - 5000);
+  EXPECT_LE(wait, 86400000LL);
+  write_text(folder_file("attempts.txt"), "words");
+  EXPECT_EQ(call_binding("msw_pin_start", "[]"), "0");
+  write_text(folder_file("attempts.txt"), "7");
+  EXPECT_EQ(call_binding("msw_pin_result", "[false]"), "null");
+  EXPECT_EQ(parse_attempts(read_text(folder_file("attempts.txt"))).count, 8);
+  EXPECT_EQ(call_binding("msw_pin_result", "[false]"), "null");
+  long long big = atoll(call_binding("msw_pin_start", "[]").c_str());
+  EXPECT_GT(big, 480000 - 5000);  // the ninth wrong PIN: 8 minutes
+  EXPECT_LE(big, 480000);
+  EXPECT_EQ(call_binding("msw_wipe", "[]"), "true");
+  EXPECT_EQ(call_binding("msw_pin_start", "[]"), "0");
+  EXPECT_FALSE(exists(folder_file("attempts.txt")));
+}
+
+// --- owner key file
+
+static std::string repeat(char c, size_t n) { return std::string(n, c); }
+
+TEST(OwnerKey, FieldSearchKeepsTheLengthBounds) {
+  std::string v;
+  EXPECT_FALSE(find_owner_field("{\"sigPub\":\"" + repeat('A', 87) + "\"}", "sigPub", 88, 88, &v));
+  EXPECT_FALSE(find_owner_field("{\"sigPub\":\"" + repeat('A', 89) + "\"}", "sigPub", 88, 88, &v));
+  ASSERT_TRUE(find_owner_field("{\"sigPub\":\"" + repeat('A', 88) + "\"}", "sigPub", 88, 88, &v));
+  EXPECT_EQ(v, repeat('A', 88));
+  EXPECT_FALSE(find_owner_field("{\"sigPriv\":\"" + repeat('b', 99) + "\"}", "sigPriv", 100, 400, &v));
+  EXPECT_TRUE(find_owner_field("{\"sigPriv\":\"" + repeat('b', 100) + "\"}", "sigPriv", 100, 400, &v));
+  EXPECT_TRUE(find_owner_field("{\"sigPriv\":\"" + repeat('b', 400) + "\"}", "sigPriv", 100, 400, &v));
+  EXPECT_FALSE(find_owner_field("{\"sigPriv\":\"" + repeat('b', 401) + "\"}", "sigPriv", 100, 400, &v));
+}
+
+TEST(OwnerKey, FieldSearchIsPlainTextWithItsKnownQuirks) {
+  std::string v, key = repeat('K', 88);
+  // sigPubOld is another field; spacing and order do not matter.
+  ASSERT_TRUE(find_owner_field("{\"sigPubOld\":\"" + repeat('O', 88) + "\" ,\n  \"sigPub\"  :   \"" +
+                                   key + "\"}",
+                               "sigPub", 88, 88, &v));
+  EXPECT_EQ(v, key);
+  // A non-string value makes the next field's name the value, which fails the bounds.
+  EXPECT_FALSE(find_owner_field("{\"sigPub\":null,\"sigPriv\":\"" + repeat('p', 200) + "\"}",
+                                "sigPub", 88, 88, &v));
+  // Only the first 8191 bytes count.
+  std::string far = "{\"pad\":\"" + repeat(' ', 8200) + "\",\"sigPriv\":\"" + repeat('p', 200) + "\"}";
+  EXPECT_FALSE(find_owner_field(far, "sigPriv", 100, 400, &v));
+  std::string edge = "{\"sigPriv\":\"" + repeat('p', 200) + "\"}";
+  edge = repeat(' ', 8191 - edge.size()) + edge;
+  EXPECT_TRUE(find_owner_field(edge, "sigPriv", 100, 400, &v));
+  EXPECT_TRUE(find_owner_field(" " + edge, "sigPriv", 100, 400, &v));  // quote at byte 8191
+  EXPECT_FALSE(find_owner_field("  " + edge, "sigPriv", 100, 400, &v));
+  EXPECT_FALSE(find_owner_field("{\"sigPub\":\"" + key, "sigPub", 88, 88, &v));
+}
+
+TEST_F(Store, OwnerBindingsReadTheHomeFileAndNeverWriteIt) {
+  std::string folder = test_home() + "/.mosswire", file = folder + "/owner.json";
+  unlink(file.c_str());
+  EXPECT_EQ(call_binding("msw_owner_key", "[]"), "null");
+  EXPECT_EQ(call_binding("msw_owner_secret", "[]"), "null");
+  mkdir(folder.c_str(), 0700);
+  std::string pub = repeat('Q', 86) + "==", priv = "MIGH" + repeat('z', 180);
+  std::string content = "{\n  \"sigPriv\": \"" + priv + "\",\n  \"sigPub\": \"" + pub + "\"\n}\n";
+  ASSERT_TRUE(write_text(file, content));
+  EXPECT_EQ(call_binding("msw_owner_key", "[]"), "\"" + pub + "\"");
+  EXPECT_EQ(call_binding("msw_owner_secret", "[]"), "\"" + priv + "\"");
+  EXPECT_EQ(read_text(file), content);
+  std::string saved = getenv("HOME");
+  unsetenv("HOME");
+  EXPECT_EQ(call_binding("msw_owner_key", "[]"), "null");
+  setenv("HOME", saved.c_str(), 1);
+}
+
+int main(int argc, char **argv) {
+  if (argc == 3 && std::string(argv[1]) == "--first-run-child") return first_run_child(argv[2]);
+  isolate_environment(false);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
