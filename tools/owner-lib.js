@@ -88,10 +88,20 @@ async function configuredCert(keys) {
   return (await P.verifyCert(cert, keys.sigPub)) ? cert : null;
 }
 
+// Leaves an identical file untouched so that a build depending on it has nothing to redo.
 function writeCert(cert) {
   const file = certFile();
-  fs.mkdirSync(path.dirname(file), { recursive: true });
-  fs.writeFileSync(file, JSON.stringify({ m: cert.m, s: cert.s }, null, 2) + '\n');
+  const text = JSON.stringify({ m: cert.m, s: cert.s }, null, 2) + '\n';
+  let old = null;
+  try {
+    old = fs.readFileSync(file, 'utf8');
+  } catch (e) {
+    old = null;
+  }
+  if (old !== text) {
+    fs.mkdirSync(path.dirname(file), { recursive: true });
+    fs.writeFileSync(file, text);
+  }
   return file;
 }
 
