@@ -1,0 +1,181 @@
+// The chat client's shared ground: the two records every section reads and changes (D, the
+// vault data; S, what lives only while the page runs), the client's constants, and the small
+// page helpers every screen uses. Sections after this one are joined into the same closure,
+// so everything declared here is theirs too.
+
+var P = window.MswProto;
+var C = window.MswConfig;
+
+var INVITE_PREFIX = 'MSW1.';
+var MAX_HISTORY = 3000;
+var SHOWN = 400;
+var REPLY_TEXT = 140;
+var DM_TTL = 24 * 3600000;
+var OUTBOX_TTL = 14 * 24 * 3600000;
+var RESEND_AFTER = 6 * 3600000;
+var MAX_TEXT = 2000;
+var MAX_ANN = 6000;
+
+// The persisted record: Vault.data while unlocked, else null.
+var D = null;
+
+// The in-memory record, fresh at every page load.
+var S = {
+  info: {},
+  removed: new Set(),
+  online: new Set(),
+  box: null,
+  unlocked: false,
+  black: false,
+  away: undefined,
+  capturing: false,
+  view: 'friends',
+  ftab: 'online',
+  status: 'offline',
+  live: false,
+  reply: null,
+  fg: null,
+  owner: false,
+  boot: undefined,
+};
+
+var SCREENS = ['sWelcome', 'sSetPin', 'sUnlock', 'sUpdate', 'sGone', 'sMain'];
+
+// Texts that name the operating system get this platform's wording.
+var PLATFORM = (function () {
+  var p = String(navigator.platform || '') + ' ' + String(navigator.userAgent || '');
+  if (/Win/.test(navigator.platform || '')) return 'windows';
+  if (/Mac/.test(navigator.platform || '')) return 'mac';
+  if (/Linux|X11|CrOS/.test(p)) return 'linux';
+  return 'windows';
+})();
+
+function byOs(texts) {
+  return texts[PLATFORM] !== undefined ? texts[PLATFORM] : texts.windows;
+}
+
+function $(id) { return document.getElementById(id); }
+
+// h(tag, attrs, ...children): elements are always built this way, with text set as text,
+// so nothing that came from a peer, a code or a name can ever be read as markup.
+function h(tag, attrs) {
+  var el = document.createElement(tag);
+  if (attrs) {
+    Object.keys(attrs).forEach(function (name) {
+      var v = attrs[name];
+      if (v === null || v === undefined || v === false) return;
+      if (name.slice(0, 2) === 'on' && typeof v === 'function') el.addEventListener(name.slice(2), v);
+      else if (name === 'class') el.className = v;
+      else if (name === 'text') el.textContent = v;
+      else if (name === 'style') el.style.cssText = v;
+      else el.setAttribute(name, v === true ? '' : v);
+    });
+  }
+  appendKids(el, Array.prototype.slice.call(arguments, 2));
+  return el;
+}
+
+function appendKids(el, kids) {
+  kids.forEach(function (k) {
+    if (k === null || k === undefined || k === false) return;
+    if (Array.isArray(k)) appendKids(el, k);
+    else if (k instanceof Node) el.appendChild(k);
+    else el.appendChild(document.createTextNode(String(k)));
+  });
+}
+
+function show(id) {
+  SCREENS.forEach(function (s) { $(s).classList.toggle('hidden', s !== id); });
+  setTimeout(function () {
+    var screen = $(id);
+    if (screen.classList.contains('hidden')) return;
+    var first = screen.querySelector('input:not([type="hidden"]):not([type="checkbox"]), textarea');
+    if (first && first.offsetParent !== null) first.focus();
+  }, 30);
+}
+
+function err(id, text, ok) {
+  var el = $(id);
+  el.textContent = text || '';
+  el.classList.toggle('ok', !!ok);
+}
+
+function digitsOnly(input) {
+  input.addEventListener('input', function () {
+    var clean = input.value.replace(/\D+/g, '');
+    if (clean !== input.value) input.value = clean;
+  });
+}
+
+function validPin(p) { return /^\d{4,12}$/.test(String(p)); }
+
+function modal(title) {
+  var card = $('modalCard');
+  card.textContent = '';
+  card.removeAttribute('data-kind');
+  if (title) card.appendChild(h('h2', { text: title }));
+  appendKids(card, Array.prototype.slice.call(arguments, 1));
+  $('modal').classList.remove('hidden');
+  setTimeout(function () {
+    var first = card.querySelector('input:not([type="checkbox"])') || card.querySelector('textarea');
+    if (first) first.focus();
+  }, 30);
+}
+
+function closeModal() {
+  $('modal').classList.add('hidden');
+  $('modalCard').textContent = '';
+  S.capturing = false;
+}
+
+function modalOpen() { return !$('modal').classList.contains('hidden'); }
+
+function ask(title, text, yes, action, danger) {
+  modal(title,
+    h('p', { class: 'hint', text: text }),
+    h('div', { class: 'row end' },
+      h('button', { type: 'button', class: 'link', text: 'Cancel', onclick: closeModal }),
+      h('button', {
+        type: 'button', class: danger ? 'btn danger' : 'btn', text: yes,
+        onclick: function () { closeModal(); action(); },
+      })));
+}
+
+function closeBtn() {
+  return h('div', { class: 'row end' }, h('button', { type: 'button', class: 'link', text: 'Close', onclick: closeModal }));
+}
+
+function gone(title, message, noErase) {
+  $('goneTitle').textContent = title;
+  $('goneMsg').textContent = message;
+  $('goneErase').classList.toggle('hidden', !!noErase);
+  show('sGone');
+}
+
+// A native function that is missing or rejects answers `fallback` instead; callers that
+// must see the failure call window.msw_… themselves.
+function nat(name, fallback) {
+  var args = Array.prototype.slice.call(arguments, 2);
+  try {
+    if (typeof window[name] !== 'function') return Promise.resolve(fallback);
+    return Promise.resolve(window[name].apply(window, args)).catch(function () { return fallback; });
+  } catch (e) {
+    return Promise.resolve(fallback);
+  }
+}
+
+$('modal').addEventListener('mousedown', function (e) {
+  if (e.target === $('modal')) closeModal();
+});
+$('goneErase').addEventListener('click', function () {
+  ask('Erase this device?',
+    'This deletes everything mosswire has stored on this computer: your identity, messages and settings. It cannot be undone.',
+    'Erase', wipe, true);
+});
+
+// The message of a failure, in words a person can act on.
+function failText(e) {
+  var m = e && e.message ? e.message : String(e);
+  if (m === 'keychain') return 'the system keychain refused to hand over the key that protects your data.';
+  return m;
+}

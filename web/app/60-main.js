@@ -1,0 +1,117 @@
+// The unlocked start and the main screen's frame. The chat client's own sections
+// (connection, receiving, sending, rooms, friends, chat view, announcements, settings) plug
+// in through the functions named below; each step runs once the section defining it exists.
+
+// This member's own certificate, known without the relay, so the main screen can show who
+// is signed in even before the directory is rebuilt.
+async function knowSelf() {
+  var info = await P.verifyCert(D.cert, D.owner);
+  if (info && info.id === D.me) S.info[D.me] = info;
+}
+
+async function unlockedStart() {
+  D = Vault.data;
+  var changed = normalise(D);
+  S.unlocked = true;
+  if (D.server !== C.SERVER) {
+    D.server = C.SERVER;
+    changed = true;
+  }
+  if (changed) Vault.save();
+
+  S.box = P.createBox(D.me, D.keys.ecdhPriv);
+  S.removed = new Set(D.removals && Array.isArray(D.removals.ids) ? D.removals.ids : []);
+
+  await knowSelf();
+  if (typeof learn === 'function') {
+    for (var id in D.dir) {
+      try { await learn(D.dir[id], true); } catch (e) { /* a bad entry stays out */ }
+    }
+  }
+  if (typeof queuePending === 'function') queuePending();
+
+  var anyFriend = Object.keys(D.friends).some(isFriend);
+  S.view = anyFriend || Object.keys(S.info).length > 1 ? 'friends' : 'general';
+  if (typeof dropExpiredDms === 'function') dropExpiredDms();
+
+  await applyPanicKey();
+  await nat('msw_notify_setup', null);
+  var fg = await nat('msw_focused', null);
+  if (typeof fg === 'boolean') S.fg = fg;
+
+  if (D.settings.startup) await nat('msw_startup', false, true);
+
+  var ownerKey = await nat('msw_owner_key', null);
+  S.owner = typeof ownerKey === 'string' && !!D.owner && ownerKey === D.owner;
+
+  show('sMain');
+  draw();
+  if (typeof connect === 'function') connect();
+  if (typeof whatsNew === 'function') whatsNew();
+}
+
+function hueOf(id) {
+  var n = parseInt(String(id || '').slice(0, 6), 16);
+  return isNaN(n) ? 0 : n % 360;
+}
+
+function avatar(id, name, small) {
+  var el = h('span', { class: small ? 'av sm' : 'av', text: String(name || '?').charAt(0) });
+  el.style.setProperty('--h', String(hueOf(id)));
+  return el;
+}
+
+function drawMe() {
+  var box = $('meBox');
+  box.textContent = '';
+  var dot = h('span', { class: S.status === 'online' ? 'dot on' : S.status === 'connecting' ? 'dot wait' : 'dot' });
+  box.appendChild(avatar(D.me, nameOf(D.me), true));
+  box.appendChild(dot);
+  box.appendChild(h('span', { class: 'me-name', text: nameOf(D.me) }));
+}
+
+function drawNav() {
+  $('navFriends').classList.toggle('on', S.view === 'friends');
+  $('navGeneral').classList.toggle('on', S.view === 'general');
+  $('navAnn').classList.toggle('on', S.view === 'announcements');
+}
+
+function drawRoomFrame(room) {
+  $('roomAv').textContent = room.kind === 'general' ? '#' : String(room.name || '').charAt(0);
+  $('roomTitle').textContent = room.name || '';
+  $('roomSub').textContent = room.kind === 'general' ? 'Everyone in the network' : '';
+}
+
+// The full redraw, only while unlocked.
+function draw() {
+  if (!S.unlocked || !D) return;
+  drawMe();
+  $('panicKbd').textContent = keyLabel(D.settings.panicCode);
+  if (S.view !== 'friends' && !D.rooms[S.view]) S.view = 'friends';
+  drawNav();
+  if (typeof drawSidebar === 'function') drawSidebar();
+  var friends = S.view === 'friends';
+  $('friendsPane').classList.toggle('hidden', !friends);
+  $('chatPane').classList.toggle('hidden', friends);
+  if (friends) {
+    if (typeof drawFriends === 'function') drawFriends();
+  } else if (typeof drawChat === 'function') {
+    drawChat();
+  } else {
+    drawRoomFrame(D.rooms[S.view]);
+  }
+}
+
+function openView(id) {
+  if (typeof openRoom === 'function' && id !== 'friends') { openRoom(id); return; }
+  S.view = id;
+  err('chatErr', '');
+  draw();
+}
+
+$('navFriends').addEventListener('click', function () { openView('friends'); });
+$('navGeneral').addEventListener('click', function () { openView('general'); });
+$('navAnn').addEventListener('click', function () { openView('announcements'); });
+$('settingsBtn').addEventListener('click', function () {
+  if (typeof settings === 'function') settings();
+});
