@@ -39,6 +39,8 @@ update_source &update_source_setting(void) {
 static bool update_running = false;
 static std::atomic<bool> update_ready(false);
 
+bool update_is_ready(void) { return update_ready; }
+
 struct update_call {
   std::string id;
   std::string tag;

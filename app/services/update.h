@@ -17,5 +17,8 @@ struct update_source {
 };
 update_source &update_source_setting(void);
 
+// True once a verified download waits to be installed (it stays so for the run).
+bool update_is_ready(void);
+
 void msw_update(const char *id, const char *args, void *user);
 void msw_update_install(const char *id, const char *args, void *user);

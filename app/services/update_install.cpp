@@ -39,7 +39,7 @@ install_outcome install_update(const std::string &executable, const char *name) 
   if (!executable.empty() && stat(executable.c_str(), &st) == 0) mode = (st.st_mode & 0777) | 0700;
 
   bool swapped = false;
-  if (!executable.empty() && file_exists(download)) {
+  if (!executable.empty() && stat(download.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     file_delete(old_path);
     if (rename(executable.c_str(), old_path.c_str()) == 0) {
       if (chmod(download.c_str(), mode) == 0 && move_into_place(download, executable, mode))

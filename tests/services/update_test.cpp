@@ -1,0 +1,364 @@
+// Self-update: the tag rule and the checksum list on their own, then msw_update end to end
+// against a real local HTTP server whose lists the real sha256sum wrote, and the install
+// step run by a real program (update_probe) from a temporary folder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/platform/linux/download.h"
+#include "app/services/app_files.h"
+#include "app/services/update.h"
+#include "app/services/update_check.h"
+#include "tests/services/host_double.h"
+#include "tests/services/test_env.h"
+
+extern char **environ;
+
+static const char start_error[] = "{\"err\":\"Couldn't start the update.\"}";
+static const char download_error[] = "{\"err\":\"Couldn't download the update.\"}";
+static const char no_checksum[] =
+    "{\"err\":\"That release has no checksum for this computer's download.\"}";
+static const char mismatch[] =
+    "{\"err\":\"The download didn't match its checksum, so it wasn't installed.\"}";
+
+static std::string hex(const unsigned char *d, size_t n) {
+  std::string s;
+  char b[3];
+  for (size_t i = 0; i < n; i++) snprintf(b, sizeof b, "%02x", d[i]), s += b;
+  return s;
+}
+
+static std::string run(const std::string &command) {
+  std::string out;
+  if (FILE *p = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    pclose(p);
+  }
+  return out;
+}
+
+// --- the rules on their own
+
+TEST(UpdateRules, ReleaseTags) {
+  for (const char *tag : {"v0.0.0", "v9999.9999.9999", "v1.2.10", "v1.1.8"})
+    EXPECT_TRUE(release_tag_ok(tag)) << tag;
+  for (const char *tag : {"", "v", "v1.2", "v1.2.3.4", "v1.2.3-beta", "V1.2.3", "v1.2.34567",
+                          "v12345.1.1", "1.2.3", "v1..3", "v1.2.", "v.1.2.3", "v1.2.3 ", " v1.2.3",
+                          "v1.2.a"})
+    EXPECT_FALSE(release_tag_ok(tag)) << tag;
+}
+
+static const std::string digest_a(64, 'a');
+static const char name[] = "mosswire-linux-x86_64";
+
+static bool find(const std::string &list, std::string *found) {
+  unsigned char d[32];
+  if (!find_checksum(list.data(), list.size(), name, d)) return false;
+  *found = hex(d, 32);
+  return true;
+}
+
+TEST(UpdateRules, ChecksumLinesOfBothSha256sumModes) {
+  std::string got, good = "0123456789abcdef" + std::string(48, 'e');
+  ASSERT_TRUE(find(good + "  " + name + "\n", &got));  // text mode
+  EXPECT_EQ(got, good);
+  ASSERT_TRUE(find(good + " *" + name, &got));  // binary mode, no final line feed
+  EXPECT_EQ(got, good);
+  std::string upper = "0123456789ABCDEF" + std::string(48, 'E');
+  ASSERT_TRUE(find(upper + "  " + name + "\r\n", &got));
+  EXPECT_EQ(got, good);
+  EXPECT_TRUE(find(good + " ** *  " + name, &got));
+  EXPECT_FALSE(find(good + " " + name, &got));           // a single space
+  EXPECT_FALSE(find(good + "* " + name, &got));          // 65th character not a space
+  EXPECT_FALSE(find(good + "  x" + name, &got));         // a longer name ending in ours
+  EXPECT_FALSE(find(good + "  " + name + ".sig", &got));
+  EXPECT_FALSE(find(good + "  " + name + " ", &got));
+  EXPECT_FALSE(find(good.substr(1) + "  " + name, &got));
+  EXPECT_FALSE(find("", &got));
+}
+
+TEST(UpdateRules, TheFirstQualifyingLineDecides) {
+  std::string got, good = std::string(63, '1') + "f", other = std::string(64, '2');
+  ASSERT_TRUE(find(other + "  SHA256SUMS.sig\r\n\n" + good + "  " + name + "\n", &got));
+  EXPECT_EQ(got, good);
+  std::string bad = std::string(63, '1') + "g";
+  EXPECT_FALSE(find(bad + "  " + name + "\n" + good + "  " + name + "\n", &got));
+  ASSERT_TRUE(find(good + " " + name + "\n" + other + "  " + name + "\n", &got));
+  EXPECT_EQ(got, other);
+}
+
+TEST(UpdateRules, StreamingSha256MatchesSha256sum) {
+  std::string big = test_home() + "/big.bin", empty = test_home() + "/empty.bin";
+  std::string bytes;
+  for (int i = 0; i < 200000; i++) bytes.push_back((char)(i * 7 + i / 3));
+  ASSERT_TRUE(write_text(big, bytes));  // three 64 KiB blocks and a part
+  ASSERT_TRUE(write_text(empty, ""));
+  unsigned char d[32];
+  ASSERT_TRUE(sha256_file(big, d));
+  EXPECT_EQ(hex(d, 32), run("sha256sum " + big).substr(0, 64));
+  ASSERT_TRUE(sha256_file(empty, d));
+  EXPECT_EQ(hex(d, 32), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_FALSE(sha256_file(test_home() + "/missing.bin", d));
+}
+
+// --- a local release host
+
+struct release_host {
+  pid_t pid = 0;
+  int stdin_fd = -1;
+  int port = 0;
+  std::string root;
+  std::string asset;  // the release's executable, bytes
+};
+
+static release_host server;
+
+static std::string base(const char *mode = "") {
+  return "http://127.0.0.1:" + std::to_string(server.port) + mode;
+}
+
+static void make_release(const char *tag, const std::string &list_command, bool asset = true) {
+  std::string dir = server.root + "/releases/download/" + tag;
+  run("mkdir -p " + dir);
+  write_text(dir + "/other.txt", "another file of the release\n");
+  if (asset) write_text(dir + "/" + name, server.asset);
+  if (!list_command.empty()) run("cd " + dir + " && " + list_command);
+}
+
+static void start_server(void) {
+  server.root = make_folder("releases");
+  server.asset = read_text(MSW_PROBE_PATH) + "\n#release build\n";
+  std::string n = name;
+  make_release("v1.0.0", "sha256sum other.txt " + n + " > SHA256SUMS.txt");
+  make_release("v1.0.1", "sha256sum --binary " + n + " other.txt > SHA256SUMS.txt");
+  make_release("v1.0.2", "sha256sum " + n + " > SHA256SUMS.txt && printf x >> " + n);
+  make_release("v1.0.3", "sha256sum other.txt > SHA256SUMS.txt");
+  make_release("v1.0.4", "");
+  make_release("v1.0.5", "sha256sum other.txt " + n + " > SHA256SUMS.txt && rm " + n);
+  make_release("v1.0.6", "sha256sum " + n + " | sed 's/  / /' > SHA256SUMS.txt");
+  make_release("v1.0.7", "sha256sum " + n + " | sed 's/^[0-9a-f]*/\\U&/' > SHA256SUMS.txt");
+
+  int in[2], out[2];
+  ASSERT_EQ(pipe(in), 0);
+  ASSERT_EQ(pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, in[1]);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  std::string script = MSW_SOURCE_DIR "/release_server.py";
+  char *argv[] = {(char *)"/usr/bin/python3", (char *)script.c_str(), (char *)server.root.c_str(),
+                  nullptr};
+  ASSERT_EQ(posix_spawn(&server.pid, argv[0], &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
+  close(out[1]);
+  server.stdin_fd = in[1];
+  char line[32] = {0};
+  FILE *port = fdopen(out[0], "r");
+  ASSERT_NE(fgets(line, sizeof line, port), nullptr);
+  fclose(port);
+  server.port = atoi(line);
+  ASSERT_GT(server.port, 0);
+}
+
+static void stop_server(void) {
+  if (server.stdin_fd >= 0) close(server.stdin_fd);  // the server ends when stdin closes
+  if (server.pid <= 0) return;
+  for (int i = 0; i < 50; i++) {
+    if (waitpid(server.pid, nullptr, WNOHANG) == server.pid) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  kill(server.pid, SIGKILL);
+  waitpid(server.pid, nullptr, 0);
+}
+
+class Update : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { start_server(); }
+  static void TearDownTestSuite() { stop_server(); }
+  void SetUp() override {
+    ASSERT_GT(server.port, 0);
+    host_reset();
+    update_source_setting().base = base();
+    update_source_setting().limits = {5, 2};
+    delete_app_file(name);
+  }
+  // The reply of one msw_update, waiting for its worker; "<...>" texts on trouble.
+  std::string update(const char *tag, const char *id_args = nullptr) {
+    std::string args = id_args ? id_args : std::string("[\"") + tag + "\"]";
+    std::string now = call_binding("msw_update", args.c_str());
+    if (now != "<no reply>") return now;
+    if (!host_wait_dispatched(60000)) return "<no result>";
+    return host.replies.back().second;
+  }
+  void expect_nothing_left(void) {
+    for (const char *file : {"SHA256SUMS.txt", "SHA256SUMS.txt.part",
+                             "mosswire-linux-x86_64.part"})
+      EXPECT_FALSE(exists(app_path(file, ""))) << file;
+  }
+};
+
+TEST_F(Update, FailuresAnswerTheirErrorAndLeaveNothingBehind) {
+  ASSERT_FALSE(update_is_ready());
+  EXPECT_EQ(call_binding("msw_update_install", "[]"), "\"none\"");
+
+  EXPECT_EQ(update("v1.0.2"), mismatch);  // one byte added after listing
+  EXPECT_FALSE(exists(app_path(name, "")));
+  EXPECT_EQ(update("v1.0.3"), no_checksum);  // no line for our file
+  EXPECT_EQ(update("v1.0.6"), no_checksum);  // a single space before the name
+  EXPECT_EQ(update("v1.0.4"), download_error);  // no list at all
+  EXPECT_EQ(update("v1.0.5"), download_error);  // listed, but the file is missing
+  EXPECT_EQ(update("v9.9.9"), download_error);
+  expect_nothing_left();
+  EXPECT_FALSE(exists(app_path(name, "")));
+
+  update_source_setting().base = base("/stall");  // a server that stops answering
+  EXPECT_EQ(update("v1.0.0"), download_error);
+  update_source_setting().base = "http://127.0.0.1:1";  // nothing listens there
+  EXPECT_EQ(update("v1.0.0"), download_error);
+  expect_nothing_left();
+  EXPECT_FALSE(update_is_ready());
+  EXPECT_EQ(call_binding("msw_update_install", "[]"), "\"none\"");
+}
+
+TEST_F(Update, TagsAndIdsAreCheckedBeforeAnythingStarts) {
+  for (const char *args : {"[]", "{}", "[\"v1.2\"]", "[\"v1.2.3.4\"]", "[\"v1.2.3x\"]",
+                           "[\"V1.2.3\"]", "[\"v1.2.33333\"]", "[\"\"]", "[1.2]", "[\"v1.0.0"})
+    EXPECT_EQ(call_binding("msw_update", args), start_error) << args;
+  std::string id(64, 'a');
+  msw_handler handler = binding_handler("msw_update");
+  handler(id.c_str(), "[\"v1.0.0\"]", nullptr);
+  ASSERT_EQ(host.replies.size(), (size_t)11);
+  EXPECT_EQ(host.replies.back().first, id);
+  EXPECT_EQ(host.replies.back().second, start_error);
+  EXPECT_EQ(host_run_dispatched(), 0);
+}
+
+TEST_F(Update, OneUpdateAtATime) {
+  update_source_setting().base = base("/stall");
+  EXPECT_EQ(call_binding("msw_update", "[\"v1.0.0\"]"), "<no reply>");
+  EXPECT_EQ(call_binding("msw_update", "[\"v1.0.1\"]"), start_error);
+  ASSERT_TRUE(host_wait_dispatched(60000));
+  EXPECT_EQ(host.replies.back().second, download_error);
+  update_source_setting().base = base();
+  EXPECT_EQ(update("v1.0.3"), no_checksum);
+}
+
+TEST_F(Update, VerifiedDownloadsFromListsOfBothModesAndThroughRedirects) {
+  EXPECT_EQ(update("v1.0.0"), "{\"ok\":true}");  // text mode, another file listed first
+  EXPECT_EQ(read_text(app_path(name, "")), server.asset);
+  EXPECT_EQ(mode_of(app_path(name, "")), 0600u);
+  expect_nothing_left();
+  delete_app_file(name);
+  EXPECT_EQ(update("v1.0.1"), "{\"ok\":true}");  // binary mode
+  EXPECT_EQ(update("v1.0.7"), "{\"ok\":true}");  // upper-case digits
+  update_source_setting().base = base("/redirect");
+  delete_app_file(name);
+  EXPECT_EQ(update("v1.0.0"), "{\"ok\":true}");
+  EXPECT_EQ(read_text(app_path(name, "")), server.asset);
+  expect_nothing_left();
+  EXPECT_TRUE(update_is_ready());
+  // A later failure does not take back the verified file's readiness, but does drop it.
+  EXPECT_EQ(update("v1.0.2"), mismatch);
+  EXPECT_FALSE(exists(app_path(name, "")));
+}
+
+TEST_F(Update, AFailedDownloadKeepsTheOldFileAndLeavesNoPart) {
+  std::string target = test_home() + "/target", part = target + ".part";
+  ASSERT_TRUE(write_text(target, "old"));
+  ASSERT_TRUE(write_text(part, "stale"));
+  EXPECT_FALSE(download_file(base("/missing"), target, part, {5, 2}));
+  EXPECT_EQ(read_text(target), "old");
+  EXPECT_FALSE(exists(part));
+  EXPECT_TRUE(download_file(base("/releases/download/v1.0.0/other.txt"), target, part, {5, 2}));
+  EXPECT_EQ(read_text(target), "another file of the release\n");
+}
+
+// --- installing, run by a real program from a temporary folder
+
+struct probe_answer {
+  std::string result, install;
+  int terminated = -1;
+};
+
+static probe_answer run_probe(const std::string &program, const std::string &extra) {
+  std::string out = run(program + " update " + base() + " v1.0.0 " + extra);
+  probe_answer a;
+  size_t first = out.find('\n'), second = out.find('\n', first + 1);
+  if (second == std::string::npos) return a;
+  a.result = out.substr(0, first);
+  a.install = out.substr(first + 1, second - first - 1);
+  a.terminated = atoi(out.c_str() + second + 1);
+  return a;
+}
+
+static std::string wait_for_file(const std::string &path) {
+  for (int i = 0; i < 300 && !exists(path); i++)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  return read_text(path);
+}
+
+TEST_F(Update, InstallSwapsRelaunchesWithTheSwitchAndTheNewCopyRemovesTheOld) {
+  std::string folder = make_folder("installed"), program = folder + "/mosswire";
+  std::string old_bytes = read_text(MSW_PROBE_PATH) + "\n#running build\n";
+  ASSERT_TRUE(write_text(program, old_bytes));
+  chmod(program.c_str(), 0750);
+  std::string report = test_home() + "/after-update.txt";
+  setenv("MSW_PROBE_OUT", report.c_str(), 1);
+
+  probe_answer a = run_probe(program, "");
+  EXPECT_EQ(a.result, "{\"ok\":true}");
+  EXPECT_EQ(a.install, "\"quit\"");
+  EXPECT_EQ(a.terminated, 1);
+  EXPECT_EQ(read_text(program), server.asset);
+  EXPECT_EQ(mode_of(program), 0750u);
+  EXPECT_FALSE(exists(app_path(name, "")));  // moved, not copied
+
+  EXPECT_EQ(wait_for_file(report), "--after-update\n" + program + "\nold-present\nold-removed\n");
+  EXPECT_FALSE(exists(program + ".old"));
+}
+
+TEST_F(Update, AFolderTheUserCannotWriteGivesManualAndShowsTheFile) {
+  std::string folder = make_folder("readonly"), program = folder + "/mosswire";
+  std::string old_bytes = read_text(MSW_PROBE_PATH) + "\n#running build\n";
+  ASSERT_TRUE(write_text(program, old_bytes));
+  chmod(program.c_str(), 0755);
+  chmod(folder.c_str(), 0555);
+  // No file manager answers on D-Bus here, so the folder goes to xdg-open.
+  std::string bin = make_folder("fakebin"), opened = test_home() + "/xdg-open.txt";
+  write_text(bin + "/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > " + opened + "\n");
+  chmod((bin + "/xdg-open").c_str(), 0755);
+  std::string path = getenv("PATH");
+  setenv("PATH", (bin + ":" + path).c_str(), 1);
+
+  probe_answer a = run_probe(program, "--drop-dac");
+  setenv("PATH", path.c_str(), 1);
+  chmod(folder.c_str(), 0755);
+  EXPECT_EQ(a.result, "{\"ok\":true}");
+  EXPECT_EQ(a.install, "\"manual\"");
+  EXPECT_EQ(a.terminated, 0);
+  EXPECT_EQ(read_text(program), old_bytes);
+  EXPECT_FALSE(exists(program + ".old"));
+  EXPECT_EQ(read_text(app_path(name, "")), server.asset);  // waits to be moved by hand
+  EXPECT_EQ(wait_for_file(opened), app_path("", "").substr(0, app_path("", "").size() - 1));
+}
+
+int main(int argc, char **argv) {
+  isolate_environment(false);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
