@@ -200,3 +200,23 @@ test('makeSpoken refuses what members would refuse: an oversized code or a misma
   const other = await makeOwner('other');
   await assert.rejects(P.makeSpoken(owner.keys.sigPriv, other.pub, 'MSW1.x', 1));
 });
+
+test('spoken digits come from random bytes below 250 only, so every digit is equally likely', async (t) => {
+  const real = crypto.getRandomValues.bind(crypto);
+  const blocks = [
+    [250, 251, 252, 253, 254, 255, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9],
+    [249, 255, 12, 200, 201, 202, 203, 204, 205, 206, 207, 208, 209, 210, 211, 212],
+  ];
+  const mock = t.mock.method(crypto, 'getRandomValues', (arr) => {
+    const next = arr.length === 16 && blocks.length ? blocks.shift() : null;
+    if (!next) return real(arr);
+    arr.set(next);
+    return arr;
+  });
+  try {
+    const { code } = await P.makeSpoken(owner.keys.sigPriv, owner.pub, 'MSW1.test', 1);
+    assert.equal(code, '012345678992');
+  } finally {
+    mock.mock.restore();
+  }
+});
