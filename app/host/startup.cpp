@@ -1,0 +1,90 @@
+#include "app/host/startup.h"
+
+#include <glib-unix.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "app/host/asset_server.h"
+#include "app/host/command_line.h"
+#include "app/host/desktop_host.h"
+#include "app/host/path_token.h"
+#include "app/platform/linux/display.h"
+#include "app/platform/linux/instance.h"
+#include "app/services/bindings.h"
+#include "app/services/update_install.h"
+
+const char start_failed_text[] = "mosswire couldn't start.";
+const char no_webkit_text[] =
+    "mosswire needs WebKitGTK 4.1. Install it (sudo apt install libwebkit2gtk-4.1-0) and open mosswire again.";
+const char no_display_text[] =
+    "mosswire needs a graphical desktop session, and no display was found. Open mosswire from your desktop.";
+
+namespace {
+
+// Written before the accept thread starts, read-only afterwards.
+asset_site site;
+
+int fail(const char *text) {
+  display_error(text);
+  return 1;
+}
+
+// A session that logs out (or a terminal's Ctrl+C) ends the program the way the tray's
+// Quit does, so the black-out key and the tray icon are taken down in order.
+gboolean on_terminate_signal(gpointer) {
+  host_quit();
+  return G_SOURCE_CONTINUE;
+}
+
+}  // namespace
+
+int msw_start(int argc, char **argv) {
+  // A peer that goes away mid-answer must end one send, not the process.
+  signal(SIGPIPE, SIG_IGN);
+
+  if (instance_check(has_after_update(argc, argv))) return 0;
+
+  if (!display_open(&argc, &argv)) {
+    fprintf(stderr, "%s\n", no_display_text);
+    return 1;
+  }
+
+  // The random source is checked: a predictable token would let other programs on this
+  // machine reach the page.
+  if (make_path_token(site.token) != 0) return fail(start_failed_text);
+  uint16_t port = 0;
+  site.listen_fd = asset_listen(&port);
+  if (site.listen_fd < 0) return fail(start_failed_text);
+  site.rows = msw_assets;
+  site.count = msw_asset_count;
+  if (asset_start_thread(&site) != 0) return fail(start_failed_text);
+
+  update_cleanup_start();
+
+  webview::engine *view = webview::create(false, nullptr);
+  if (!view) return fail(no_webkit_text);
+  host_view = view;
+  webview::set_title(view, "mosswire");
+  webview::set_size(view, 760, 520, webview::WEBVIEW_HINT_MIN);
+  webview::set_size(view, 1100, 720, webview::WEBVIEW_HINT_NONE);
+  for (int i = 0; i < msw_binding_count; i++)
+    webview::bind(view, msw_bindings[i].name, msw_bindings[i].handler, nullptr);
+  webview::dispatch(view, window_setup_task, nullptr);
+
+  char url[512];
+  snprintf(url, sizeof url, "http://127.0.0.1:%d/%s/index.html", port, site.token);
+  webview::navigate(view, url);
+  memset(url, 0, sizeof url);
+
+  g_unix_signal_add(SIGTERM, on_terminate_signal, nullptr);
+  g_unix_signal_add(SIGINT, on_terminate_signal, nullptr);
+  g_unix_signal_add(SIGHUP, on_terminate_signal, nullptr);
+
+  webview::run(view);
+
+  host_shutdown_desktop();
+  host_view = nullptr;
+  webview::destroy(view);
+  return 0;
+}

@@ -1,0 +1,8 @@
+#pragma once
+// Start-up's contact with the desktop before any window exists.
+
+// Opens the display. False when there is none (no X11 or Wayland session reachable).
+bool display_open(int *argc, char ***argv);
+
+// Shows one error message: on stderr, and as a dialog when a display is open.
+void display_error(const char *text);

@@ -1,0 +1,110 @@
+#include "tray.h"
+
+#include <gtk/gtk.h>
+#include <libayatana-appindicator/app-indicator.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
+
+#include "icon.h"
+
+namespace {
+
+AppIndicator *indicator = nullptr;
+GtkWidget *menu = nullptr;
+tray_actions actions = {nullptr, nullptr};
+bool shown = false;
+
+void on_open(GtkMenuItem *, gpointer) {
+  if (actions.open) actions.open();
+}
+
+void on_quit(GtkMenuItem *, gpointer) {
+  if (actions.quit) actions.quit();
+}
+
+void on_connection_changed(AppIndicator *, gboolean connected, gpointer) { shown = connected; }
+
+bool watcher_present() {
+  GError *error = nullptr;
+  GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+  if (!bus) {
+    g_clear_error(&error);
+    return false;
+  }
+  GVariant *reply = g_dbus_connection_call_sync(
+      bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+      g_variant_new("(s)", "org.kde.StatusNotifierWatcher"), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 2000,
+      nullptr, &error);
+  g_object_unref(bus);
+  if (!reply) {
+    g_clear_error(&error);
+    return false;
+  }
+  gboolean owned = FALSE;
+  g_variant_get(reply, "(b)", &owned);
+  g_variant_unref(reply);
+  return owned;
+}
+
+// The legacy tray (XEmbed) that the indicator falls back to when no watcher runs.
+bool x_tray_present() {
+#ifdef GDK_WINDOWING_X11
+  GdkDisplay *display = gdk_display_get_default();
+  if (!display || !GDK_IS_X11_DISPLAY(display)) return false;
+  Display *x = GDK_DISPLAY_XDISPLAY(display);
+  char name[64];
+  g_snprintf(name, sizeof name, "_NET_SYSTEM_TRAY_S%d", DefaultScreen(x));
+  Atom selection = XInternAtom(x, name, False);
+  return XGetSelectionOwner(x, selection) != None;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+bool tray_add(const tray_actions &a) {
+  actions = a;
+  if (indicator) return tray_present();
+  std::string icon_dir, icon_name;
+  bool have_icon = app_icon_file(&icon_dir, &icon_name);
+  indicator = app_indicator_new("mosswire", have_icon ? icon_name.c_str() : "internet-chat",
+                                APP_INDICATOR_CATEGORY_COMMUNICATIONS);
+  if (!indicator) return false;
+  if (have_icon) app_indicator_set_icon_theme_path(indicator, icon_dir.c_str());
+  app_indicator_set_title(indicator, "mosswire");
+
+  menu = gtk_menu_new();
+  g_object_ref_sink(menu);
+  GtkWidget *open = gtk_menu_item_new_with_label("Open mosswire");
+  GtkWidget *quit = gtk_menu_item_new_with_label("Quit mosswire");
+  g_signal_connect(open, "activate", G_CALLBACK(on_open), nullptr);
+  g_signal_connect(quit, "activate", G_CALLBACK(on_quit), nullptr);
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu), open);
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu), quit);
+  gtk_widget_show_all(menu);
+  app_indicator_set_menu(indicator, GTK_MENU(menu));
+  // Open is the default item: the tray host activates it on the icon's secondary click.
+  app_indicator_set_secondary_activate_target(indicator, open);
+  g_signal_connect(indicator, "connection-changed", G_CALLBACK(on_connection_changed), nullptr);
+  app_indicator_set_status(indicator, APP_INDICATOR_STATUS_ACTIVE);
+  shown = watcher_present() || x_tray_present();
+  return shown;
+}
+
+void tray_remove(void) {
+  if (!indicator) return;
+  app_indicator_set_status(indicator, APP_INDICATOR_STATUS_PASSIVE);
+  g_object_unref(indicator);
+  indicator = nullptr;
+  if (menu) {
+    gtk_widget_destroy(menu);
+    g_object_unref(menu);
+    menu = nullptr;
+  }
+  shown = false;
+}
+
+bool tray_present(void) { return indicator && shown; }

@@ -1,0 +1,82 @@
+#include "window.h"
+
+#include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
+
+#include "icon.h"
+
+namespace {
+
+window_events events = {nullptr, nullptr, nullptr};
+int last_focus = -1;  // -1 unknown, else the last state told to the host
+
+bool has_user(GtkWindow *w) {
+  GdkWindow *gdk = gtk_widget_get_window(GTK_WIDGET(w));
+  bool minimised = gdk && (gdk_window_get_state(gdk) & GDK_WINDOW_STATE_ICONIFIED);
+  return gtk_widget_get_visible(GTK_WIDGET(w)) && gtk_window_is_active(w) && !minimised;
+}
+
+void tell_focus(GtkWindow *w) {
+  int now = has_user(w) ? 1 : 0;
+  if (now == last_focus) return;
+  last_focus = now;
+  if (events.focus) events.focus(now == 1);
+}
+
+gboolean on_delete(GtkWidget *w, GdkEvent *, gpointer) {
+  if (!events.close_hides || !events.close_hides()) return FALSE;  // really close
+  gtk_widget_hide(w);
+  last_focus = 0;
+  if (events.hidden) events.hidden();
+  return TRUE;
+}
+
+void on_active(GObject *w, GParamSpec *, gpointer) { tell_focus(GTK_WINDOW(w)); }
+
+gboolean on_state(GtkWidget *w, GdkEventWindowState *e, gpointer) {
+  if (e->changed_mask & GDK_WINDOW_STATE_ICONIFIED) tell_focus(GTK_WINDOW(w));
+  return FALSE;
+}
+
+void set_icons(GtkWindow *w) {
+  GList *list = nullptr;
+  for (int size : {16, 32, 48, 64, 128}) {
+    GdkPixbuf *pb = app_icon_pixbuf(size);
+    if (pb) list = g_list_append(list, pb);
+  }
+  if (list)
+    gtk_window_set_icon_list(w, list);
+  else
+    gtk_window_set_icon_name(w, "application-x-executable");
+  g_list_free_full(list, g_object_unref);
+}
+
+}  // namespace
+
+void window_attach(void *window, const window_events &e) {
+  GtkWindow *w = GTK_WINDOW(window);
+  events = e;
+  set_icons(w);
+  g_signal_connect(w, "delete-event", G_CALLBACK(on_delete), nullptr);
+  g_signal_connect(w, "notify::is-active", G_CALLBACK(on_active), nullptr);
+  g_signal_connect(w, "window-state-event", G_CALLBACK(on_state), nullptr);
+}
+
+void window_present(void *window, const char *startup_id) {
+  GtkWindow *w = GTK_WINDOW(window);
+  if (startup_id && *startup_id) gtk_window_set_startup_id(w, startup_id);
+  gtk_widget_show(GTK_WIDGET(w));
+  gtk_window_deiconify(w);
+  guint32 stamp = GDK_CURRENT_TIME;
+#ifdef GDK_WINDOWING_X11
+  GdkWindow *gdk = gtk_widget_get_window(GTK_WIDGET(w));
+  if (gdk && GDK_IS_X11_WINDOW(gdk)) stamp = gdk_x11_get_server_time(gdk);
+#endif
+  gtk_window_present_with_time(w, stamp);
+}
+
+void window_hide(void *window) { gtk_widget_hide(GTK_WIDGET(window)); }
+
+void window_destroy(void *window) { gtk_widget_destroy(GTK_WIDGET(window)); }

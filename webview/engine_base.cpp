@@ -1,0 +1,57 @@
+#include "engine_base.h"
+
+#include "bridge.h"
+
+namespace webview {
+
+int engine_base::bind(const std::string &name, handler_fn handler, void *user) {
+  if (bindings_.count(name)) return 1;
+  bindings_[name] = binding{handler, user};
+  std::string script = bind_script(bindings_);
+  if (bind_script_)
+    bind_script_ = replace_init_script(bind_script_, script);
+  else
+    bind_script_ = add_init_script(script);
+  eval(bind_announcement(name));
+  return 0;
+}
+
+void engine_base::reply(const std::string &id, int status, const std::string &result) {
+  // A reply the page cannot read would leave its promise pending forever (the caller
+  // would hang, for example at start-up reading a damaged vault), so bytes that are not
+  // UTF-8 reach the page as U+FFFD instead of dropping the whole reply.
+  std::string text = utf8_valid(result) ? result : utf8_repair(result);
+  dispatch([this, id, status, text] { eval(reply_script(id, status, text)); });
+}
+
+init_script *engine_base::add_init_script(const std::string &code) {
+  void *id = add_script_impl(code);
+  scripts_.push_back(init_script{code, id});
+  return &scripts_.back();
+}
+
+init_script *engine_base::replace_init_script(init_script *old, const std::string &code) {
+  remove_all_scripts_impl();
+  init_script *now = nullptr;
+  for (init_script &entry : scripts_) {
+    if (&entry == old) {
+      entry.code = code;
+      now = &entry;
+    }
+    entry.browser_id = add_script_impl(entry.code);
+  }
+  return now;
+}
+
+void engine_base::on_message(const std::string &message) {
+  std::string method = message_field(message, "method");
+  auto found = bindings_.find(method);
+  if (found == bindings_.end()) return;
+  std::string id = message_field(message, "id");
+  std::string params = message_field(message, "params");
+  binding b = found->second;
+  // The handler runs as its own task, never inside the browser's message event.
+  dispatch([b, id, params] { b.handler(id.c_str(), params.c_str(), b.user); });
+}
+
+}  // namespace webview

@@ -1,0 +1,274 @@
+#include "gtk_webkit_engine.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "bridge.h"
+#include "errors.h"
+
+namespace webview {
+
+const char gtk_message_channel[] = "__webview__";
+const char gtk_post_function[] =
+    "function(message) {\n  return window.webkit.messageHandlers.__webview__.postMessage(message);\n}";
+
+namespace {
+
+std::atomic<int> open_windows{0};
+
+struct queued_task {
+  std::function<void()> fn;
+  std::atomic<int> *pending;
+};
+
+std::string executable_name() {
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n > 0) {
+    path[n] = 0;
+    const char *slash = strrchr(path, '/');
+    return slash ? slash + 1 : path;
+  }
+  const char *prg = g_get_prgname();
+  return prg ? prg : "mosswire";
+}
+
+// Invalid UTF-8 handed to GTK or WebKit is turned into nothing, never into a crash.
+std::string valid_or_empty(const std::string &text) { return utf8_valid(text) ? text : std::string(); }
+
+}  // namespace
+
+std::string gtk_webkit_engine::data_folder() {
+  return std::string(g_get_user_data_dir()) + "/" + executable_name();
+}
+
+gtk_webkit_engine::gtk_webkit_engine(bool debug, void *parent_window) {
+  if (!gtk_init_check(nullptr, nullptr)) throw exception(WEBVIEW_ERROR_INVALID_STATE, "Window is null");
+
+  std::string data = data_folder();
+  g_mkdir_with_parents(data.c_str(), 0700);
+  std::string cache = data + "/cache";
+  WebKitWebsiteDataManager *manager = webkit_website_data_manager_new(
+      "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr);
+  WebKitWebContext *context = webkit_web_context_new_with_website_data_manager(manager);
+  g_object_unref(manager);
+  if (!context) throw exception(WEBVIEW_ERROR_MISSING_DEPENDENCY, "WebKitGTK is unavailable");
+
+  // Browser automation (WebKitWebDriver) only when this process was started for it.
+  const char *automation = getenv("MOSSWIRE_AUTOMATION");
+  bool automated = automation && strcmp(automation, "1") == 0;
+  if (automated) webkit_web_context_set_automation_allowed(context, TRUE);
+
+  content_ = webkit_user_content_manager_new();
+  g_signal_connect(content_, (std::string("script-message-received::") + gtk_message_channel).c_str(),
+                   G_CALLBACK(on_script_message), this);
+  webkit_user_content_manager_register_script_message_handler(content_, gtk_message_channel);
+
+  view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager",
+                                       content_, "is-controlled-by-automation", automated, nullptr));
+  if (!view_) {
+    g_object_unref(context);
+    throw exception(WEBVIEW_ERROR_MISSING_DEPENDENCY, "WebKitGTK is unavailable");
+  }
+  g_object_ref_sink(view_);
+
+  if (automated) {
+    g_signal_connect(context, "automation-started",
+                     G_CALLBACK(+[](WebKitWebContext *, WebKitAutomationSession *session, gpointer view) {
+                       g_signal_connect(session, "create-web-view",
+                                        G_CALLBACK(+[](WebKitAutomationSession *, gpointer v) {
+                                          return WEBKIT_WEB_VIEW(v);
+                                        }),
+                                        view);
+                     }),
+                     view_);
+  }
+  g_object_unref(context);  // the view keeps it
+
+  WebKitSettings *settings = webkit_web_view_get_settings(view_);
+  webkit_settings_set_enable_developer_extras(settings, debug);
+  g_signal_connect(view_, "permission-request", G_CALLBACK(on_permission), nullptr);
+  g_signal_connect(view_, "web-process-terminated", G_CALLBACK(on_web_process_gone), nullptr);
+
+  if (parent_window) {
+    window_ = GTK_WIDGET(parent_window);
+  } else {
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    if (!window_) throw exception(WEBVIEW_ERROR_INVALID_STATE, "Window is null");
+    owns_window_ = true;
+    open_windows++;
+    g_signal_connect(window_, "destroy", G_CALLBACK(on_window_destroy), this);
+    gtk_window_set_default_size(GTK_WINDOW(window_), 640, 480);
+  }
+  gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
+  gtk_widget_show_all(window_);
+  gtk_widget_grab_focus(GTK_WIDGET(view_));
+
+  add_init_script(bridge_script(gtk_post_function));
+}
+
+gtk_webkit_engine::~gtk_webkit_engine() {
+  if (content_) g_signal_handlers_disconnect_by_data(content_, this);
+  if (window_) {
+    g_signal_handlers_disconnect_by_data(window_, this);
+    if (owns_window_) {
+      gtk_widget_destroy(window_);
+      open_windows--;
+    }
+    window_ = nullptr;
+  }
+  // Tasks posted before this point still refer to the engine: let them run first.
+  for (int i = 0; pending_tasks_ > 0 && i < 10000; i++) g_main_context_iteration(nullptr, FALSE);
+  if (view_) g_object_unref(view_);
+  if (content_) g_object_unref(content_);
+}
+
+void gtk_webkit_engine::on_script_message(WebKitUserContentManager *, WebKitJavascriptResult *result,
+                                          gpointer self) {
+  JSCValue *value = webkit_javascript_result_get_js_value(result);
+  if (!jsc_value_is_string(value)) return;
+  char *text = jsc_value_to_string(value);
+  if (!text) return;
+  static_cast<gtk_webkit_engine *>(self)->on_message(text);
+  g_free(text);
+}
+
+// The page may read the clipboard (paste into the composer); every other request keeps
+// WebKit's default answer.
+gboolean gtk_webkit_engine::on_permission(WebKitWebView *, WebKitPermissionRequest *request, gpointer) {
+  if (WEBKIT_IS_CLIPBOARD_PERMISSION_REQUEST(request)) {
+    webkit_permission_request_allow(request);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+// A crashed page would otherwise leave an empty window until the program is restarted;
+// loading it again restarts the page (its state is in the vault).
+void gtk_webkit_engine::on_web_process_gone(WebKitWebView *view, WebKitWebProcessTerminationReason reason,
+                                            gpointer) {
+  if (reason == WEBKIT_WEB_PROCESS_CRASHED || reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT)
+    webkit_web_view_reload(view);
+}
+
+void gtk_webkit_engine::on_window_destroy(GtkWidget *, gpointer self) {
+  auto *engine = static_cast<gtk_webkit_engine *>(self);
+  engine->window_ = nullptr;
+  if (engine->owns_window_ && --open_windows == 0) engine->terminate();
+}
+
+void gtk_webkit_engine::run() {
+  if (quit_requested_.exchange(false)) return;
+  gtk_main();
+}
+
+void gtk_webkit_engine::terminate() {
+  if (gtk_main_level() > 0)
+    gtk_main_quit();
+  else
+    quit_requested_ = true;  // the loop has not started yet: end it as soon as it does
+}
+
+void gtk_webkit_engine::set_title(const std::string &title) {
+  if (window_) gtk_window_set_title(GTK_WINDOW(window_), valid_or_empty(title).c_str());
+}
+
+void gtk_webkit_engine::apply_geometry() {
+  if (!window_) return;
+  GdkGeometry g;
+  memset(&g, 0, sizeof g);
+  int mask = 0;
+  if (min_w_ > 0 && min_h_ > 0) {
+    g.min_width = min_w_;
+    g.min_height = min_h_;
+    mask |= GDK_HINT_MIN_SIZE;
+  }
+  if (max_w_ > 0 && max_h_ > 0) {
+    g.max_width = max_w_;
+    g.max_height = max_h_;
+    mask |= GDK_HINT_MAX_SIZE;
+  }
+  gtk_window_set_geometry_hints(GTK_WINDOW(window_), nullptr, &g, (GdkWindowHints)mask);
+}
+
+void gtk_webkit_engine::set_size(int width, int height, int hint) {
+  if (!window_) return;
+  GtkWindow *w = GTK_WINDOW(window_);
+  gtk_window_set_resizable(w, hint != WEBVIEW_HINT_FIXED);
+  if (hint == WEBVIEW_HINT_MAX) {
+    max_w_ = width;
+    max_h_ = height;
+    apply_geometry();
+  } else if (hint == WEBVIEW_HINT_MIN) {
+    min_w_ = width;
+    min_h_ = height;
+    apply_geometry();
+  } else if (width > 0 && height > 0) {
+    // GTK sizes are logical pixels already: the scale factor of the screen applies.
+    gtk_window_set_default_size(w, width, height);
+    gtk_window_resize(w, width, height);
+    if (hint == WEBVIEW_HINT_FIXED) gtk_widget_set_size_request(GTK_WIDGET(view_), width, height);
+  }
+}
+
+void gtk_webkit_engine::navigate(const std::string &url) {
+  if (!view_) return;
+  std::string address = valid_or_empty(url);
+  webkit_web_view_load_uri(view_, address.empty() ? "about:blank" : address.c_str());
+}
+
+void gtk_webkit_engine::eval(const std::string &script) {
+  if (!view_ || !window_) return;
+  std::string code = valid_or_empty(script);
+  if (code.empty()) return;
+  webkit_web_view_evaluate_javascript(view_, code.c_str(), (gssize)code.size(), nullptr, nullptr, nullptr,
+                                      nullptr, nullptr);
+}
+
+void *gtk_webkit_engine::native_window(int kind) {
+  switch (kind) {
+    case WEBVIEW_NATIVE_WINDOW:
+      if (!window_) throw exception(WEBVIEW_ERROR_INVALID_STATE, "Window is null");
+      return window_;
+    case WEBVIEW_NATIVE_WIDGET:
+    case WEBVIEW_NATIVE_CONTROLLER:
+      if (!view_) throw exception(WEBVIEW_ERROR_INVALID_STATE, "Widget window is null");
+      return view_;
+    default:
+      throw exception(WEBVIEW_ERROR_INVALID_ARGUMENT, "Unknown native window kind");
+  }
+}
+
+void *gtk_webkit_engine::add_script_impl(const std::string &code) {
+  WebKitUserScript *script =
+      webkit_user_script_new(valid_or_empty(code).c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  webkit_user_content_manager_add_script(content_, script);
+  webkit_user_script_unref(script);
+  return script;  // an opaque token; the manager holds its own reference
+}
+
+void gtk_webkit_engine::remove_all_scripts_impl() { webkit_user_content_manager_remove_all_scripts(content_); }
+
+gboolean gtk_webkit_engine::run_task(gpointer data) {
+  auto *task = static_cast<queued_task *>(data);
+  task->fn();
+  --*task->pending;
+  delete task;
+  return G_SOURCE_REMOVE;
+}
+
+void gtk_webkit_engine::dispatch_impl(std::function<void()> task) {
+  pending_tasks_++;
+  // Idle sources of one priority are dispatched in the order they were added, so tasks
+  // keep their posting order; each is its own source, so a task that pumps the loop
+  // (a nested wait) lets the tasks behind it run.
+  g_idle_add_full(G_PRIORITY_DEFAULT, run_task, new queued_task{std::move(task), &pending_tasks_}, nullptr);
+}
+
+}  // namespace webview
