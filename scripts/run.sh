@@ -16,6 +16,7 @@ bash scripts/deps.sh
 
 # The owner key lives in ~/.mosswire/owner.json; the build reads the owner certificate
 # from config/owner-cert.json, which `cert` keeps in step with the key.
+export MOSSWIRE_OWNER_CERT_FILE="${PWD}/config/owner-cert.json"
 if [[ ! -f "${HOME}/.mosswire/owner.json" ]]; then
   node tools/owner.js init
 else
@@ -23,7 +24,7 @@ else
 fi
 owner_key="$(node tools/owner.js key)"
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOSSWIRE_OWNER_CERT_FILE="${MOSSWIRE_OWNER_CERT_FILE}"
 cmake --build build
 
 relay_log="build/relay.log"
