@@ -1,0 +1,276 @@
+'use strict';
+// The chat client's pure pieces, run outside a browser: the app sections are joined as the
+// build joins them and loaded over a minimal stand-in for the DOM, so the functions inside
+// the closure can be called directly.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const path = require('path');
+const vm = require('vm');
+const P = require('../../web/protocol.js');
+
+const APP = path.join(__dirname, '../../web/app');
+const EXPORTS = ['normalise', 'keyLabel', 'validPin', 'h', 'parseInvite', 'checkInvite', 'makeInviteCode', 'nameOf',
+  'isFriend', 'isOnline', 'focused', 'dmId', 'ensureDm', 'themeId', 'healthUrl', 'initialData', 'failText', 'S'];
+
+class FakeNode {}
+class FakeEl extends FakeNode {
+  constructor(tag) {
+    super();
+    this.tagName = tag;
+    this.attrs = {};
+    this.children = [];
+    this.listeners = {};
+    this.textContent = '';
+    this.className = '';
+    const classes = new Set();
+    this.classList = {
+      add: (...c) => c.forEach((x) => classes.add(x)),
+      remove: (...c) => c.forEach((x) => classes.delete(x)),
+      toggle: (c, on) => { if (on === undefined ? !classes.has(c) : on) classes.add(c); else classes.delete(c); },
+      contains: (c) => classes.has(c),
+    };
+    this.style = { cssText: '', setProperty: (k, v) => { this.style[k] = v; } };
+  }
+  addEventListener(type, fn) { (this.listeners[type] = this.listeners[type] || []).push(fn); }
+  appendChild(c) { this.children.push(c); return c; }
+  setAttribute(n, v) { this.attrs[n] = String(v); }
+  removeAttribute(n) { delete this.attrs[n]; }
+  querySelector() { return null; }
+}
+
+function load({ config = {}, natives = {}, platform = 'Linux x86_64' } = {}) {
+  const files = fs.readdirSync(APP).filter((f) => f.endsWith('.js') && f !== '99-start.js').sort();
+  const body = files.map((f) => fs.readFileSync(path.join(APP, f), 'utf8')).join('\n');
+  const els = {};
+  const document = {
+    getElementById: (id) => (els[id] = els[id] || new FakeEl('div')),
+    createElement: (tag) => new FakeEl(tag),
+    createTextNode: (text) => Object.assign(new FakeNode(), { text }),
+    documentElement: new FakeEl('html'),
+    hasFocus: () => true,
+  };
+  const ctx = {
+    document, Node: FakeNode, navigator: { platform, userAgent: '' }, location: { reload() {} },
+    MswProto: P, MswConfig: Object.assign({ SERVER: 'wss://relay.example:8443/ws', VERSION: '1.1.8', OWNER_CERT: null }, config),
+    Vault: { save() {} }, TextEncoder, TextDecoder, URL, console, setTimeout, clearTimeout, performance, Event: class {}, FocusEvent: class {},
+    fetch: () => Promise.resolve(),
+  };
+  Object.assign(ctx, natives);
+  ctx.window = ctx;
+  ctx.addEventListener = () => {};
+  vm.createContext(ctx);
+  vm.runInContext("(function () {\n'use strict';\n" + body + '\nglobalThis.__app = { ' + EXPORTS.join(', ') +
+    ', setD: function (d) { D = d; } };\n})();', ctx);
+  return ctx.__app;
+}
+
+const plain = (x) => JSON.parse(JSON.stringify(x));
+
+test('normalising an older vault', async (t) => {
+  const app = load();
+  await t.test('a vault from before the later fields opens with their defaults, and is saved', () => {
+    const d = {
+      v: 1, rooms: { general: { id: 'general', kind: 'general', name: 'General' } }, msgs: {}, unread: {},
+      friends: { a: 'friend' }, settings: { panicCode: 'KeyB', panicGlobal: true, wipeSet: true, seenVersion: '1.0.0' },
+    };
+    assert.equal(app.normalise(d, 1000), true);
+    for (const k of ['blocked', 'outbox', 'wanted', 'ann', 'pings', 'spoken']) assert.deepEqual(plain(d[k]), {}, k);
+    assert.deepEqual(plain(d.friends), { a: 'friend' }, 'present fields stay');
+    assert.deepEqual(plain(d.rooms.announcements), { id: 'announcements', kind: 'ann', name: 'Announcements' });
+    assert.deepEqual(plain(d.settings), {
+      panicCode: 'KeyB', panicGlobal: true, wipeSet: true, seenVersion: '1.0.0', notify: true, previews: true, startup: true,
+    });
+    assert.equal(app.normalise(d, 1000), false, 'a second pass changes nothing');
+  });
+
+  await t.test('notifications switched off stay off; a missing notify turns both on', () => {
+    const d = { settings: { notify: false, previews: false, startup: false, panicCode: '', panicGlobal: false } };
+    app.normalise(d, 1);
+    assert.deepEqual([d.settings.notify, d.settings.previews, d.settings.startup, d.settings.panicCode], [false, false, false, '']);
+    const e = { settings: { previews: false, panicCode: 'Escape', panicGlobal: false } };
+    app.normalise(e, 1);
+    assert.deepEqual([e.settings.notify, e.settings.previews], [true, true]);
+  });
+
+  await t.test('Tab as the black-out key becomes Escape', () => {
+    const d = { settings: { panicCode: 'Tab', panicGlobal: true, notify: true, startup: true } };
+    assert.equal(app.normalise(d, 1), true);
+    assert.equal(d.settings.panicCode, 'Escape');
+  });
+
+  await t.test('spoken entries whose time has come are dropped', () => {
+    const d = { spoken: { a: { id: 'a', exp: 999 }, b: { id: 'b', exp: 1000 }, c: { id: 'c', exp: 1001 }, d: null }, settings: {} };
+    app.normalise(d, 1000);
+    assert.deepEqual(Object.keys(d.spoken), ['c']);
+  });
+});
+
+test('page helpers', async (t) => {
+  const app = load();
+  await t.test('h sets text as text and skips empty attributes and children', () => {
+    let clicked = 0;
+    const el = app.h('button', { class: 'btn', text: '<b>hi</b>', title: null, hidden: false, disabled: true, onclick: () => clicked++, 'data-x': 3 },
+      ['a', [null, 'b', false, [7]]], app.h('i', null));
+    assert.equal(el.textContent, '<b>hi</b>');
+    assert.equal(el.className, 'btn');
+    assert.deepEqual(plain(el.attrs), { disabled: '', 'data-x': '3' });
+    assert.deepEqual(el.children.map((c) => c.text || c.tagName), ['a', 'b', '7', 'i']);
+    el.listeners.click[0]();
+    assert.equal(clicked, 1);
+  });
+
+  await t.test('PINs are 4 to 12 digits', () => {
+    for (const ok of ['1234', '000000000000', '0042']) assert.equal(app.validPin(ok), true, ok);
+    for (const bad of ['123', '1234567890123', '12a4', ' 1234', '１２３４', '']) assert.equal(app.validPin(bad), false, bad);
+  });
+
+  await t.test('key labels', () => {
+    const cases = { '': 'none', Escape: 'Esc', KeyQ: 'Q', Digit3: '3', Backquote: '`', Minus: '-', Equal: '=', BracketLeft: '[',
+      BracketRight: ']', Backslash: '\\', Semicolon: ';', Quote: "'", Comma: ',', Period: '.', Slash: '/', Space: 'Space',
+      ArrowLeft: '←', ArrowRight: '→', ArrowUp: '↑', ArrowDown: '↓', F9: 'F9', Numpad1: 'Numpad1' };
+    for (const [code, label] of Object.entries(cases)) assert.equal(app.keyLabel(code), label, code);
+    assert.equal(app.keyLabel(undefined), 'none');
+  });
+
+  await t.test('unknown themes are kali', () => {
+    for (const id of ['kali', 'kali-light', 'matrix', 'amber', 'midnight']) assert.equal(app.themeId(id), id);
+    for (const id of [undefined, '', 'Matrix', 'solarized', '__proto__']) assert.equal(app.themeId(id), 'kali');
+  });
+
+  await t.test('the health address follows the relay address', () => {
+    assert.equal(app.healthUrl(), 'https://relay.example:8443/health');
+    assert.equal(load({ config: { SERVER: 'ws://127.0.0.1:8787' } }).healthUrl(), 'http://127.0.0.1:8787/health');
+    assert.equal(load({ config: { SERVER: 'not a url' } }).healthUrl(), null);
+  });
+
+  await t.test('the keychain failure reads as words', () => {
+    assert.equal(app.failText(new Error('keychain')), 'the system keychain refused to hand over the key that protects your data.');
+    assert.equal(app.failText(new Error("Couldn't save")), "Couldn't save");
+  });
+});
+
+test('client read helpers', () => {
+  const app = load();
+  const me = 'a'.repeat(32);
+  const other = '0'.repeat(32);
+  app.setD({ me, names: { [other]: 'old.name' }, friends: { [other]: 'friend', x: 'incoming' }, rooms: {} });
+  assert.equal(app.nameOf(other), 'old.name');
+  assert.equal(app.nameOf('f'.repeat(32)), 'someone');
+  app.S.info[other] = { name: 'new.name' };
+  assert.equal(app.nameOf(other), 'new.name');
+  assert.equal(app.isFriend(other), true);
+  assert.equal(app.isFriend('x'), false);
+  assert.equal(app.dmId(other), `dm:${other}:${me}`);
+  assert.equal(app.dmId(other), app.dmId(other));
+  const room = app.ensureDm(other);
+  assert.deepEqual(plain(room), { id: `dm:${other}:${me}`, kind: 'dm', with: other });
+  assert.equal(app.ensureDm(other), room);
+  assert.equal(app.isOnline(me), false);
+  app.S.status = 'online';
+  assert.equal(app.isOnline(me), true);
+  app.S.online.add(other);
+  assert.equal(app.isOnline(other), true);
+  assert.equal(app.focused(), true, 'no host report: the page decides');
+  app.S.fg = false;
+  assert.equal(app.focused(), false);
+  app.S.fg = true;
+  app.S.away = true;
+  assert.equal(app.focused(), false, 'away overrides');
+});
+
+test('invites as the client reads, checks and makes them', async (t) => {
+  const ownerKeys = await P.generateKeys();
+  const ownerCert = await P.ownerCert(ownerKeys, 'owner');
+  const long = (inv) => 'MSW1.' + Buffer.from(JSON.stringify(inv)).toString('base64url');
+  const inv = await P.makeInvite(ownerCert, ownerKeys, 24);
+  const app = load();
+
+  await t.test('reading', async () => {
+    const got = await app.parseInvite('  ' + long(inv).slice(0, 30) + '\n\t' + long(inv).slice(30) + ' ');
+    assert.deepEqual(plain(got), plain(inv));
+    const b64 = 'MSW1.' + Buffer.from(JSON.stringify(inv)).toString('base64'); // with + / = is accepted too
+    assert.deepEqual(plain(await app.parseInvite(b64)), plain(inv));
+    for (const bad of [null, '', 'MSW1', 'MSW1.', 'MSW1.%%%', long({ g: inv.g }), long({ g: inv.g, k: 5 }), long({ g: 0, k: 'x' }),
+      long([1]), 'MSW1.' + Buffer.from('null').toString('base64url'), 'msw1.' + long(inv).slice(5), 'MSW3.abc']) {
+      assert.equal(await app.parseInvite(bad), null, String(bad).slice(0, 30));
+    }
+  });
+
+  await t.test('short codes need the owner certificate built in', async () => {
+    const code = await P.makeShortInvite(ownerKeys.sigPriv, 24);
+    assert.equal(await app.parseInvite(code), null);
+    const withCert = load({ config: { OWNER_CERT: ownerCert } });
+    const a = await withCert.parseInvite(code.slice(0, 60) + ' \n ' + code.slice(60));
+    const b = await withCert.parseInvite(code);
+    assert.equal(a.k, b.k);
+    assert.equal(await withCert.checkInvite(a), ownerKeys.sigPub);
+    assert.equal(await withCert.parseInvite(code.slice(0, -1)), null);
+  });
+
+  await t.test('checking: only the owner may invite, and every signature must hold', async () => {
+    assert.equal(await app.checkInvite(inv), ownerKeys.sigPub);
+    const expired = await P.makeInvite(ownerCert, ownerKeys, -1);
+    assert.equal(await app.checkInvite(expired), ownerKeys.sigPub, 'expiry is the caller\'s check');
+    const moved = JSON.parse(JSON.stringify(inv));
+    moved.g.exp += 1;
+    assert.equal(await app.checkInvite(moved), null);
+    const otherKeys = await P.generateKeys();
+    const swapped = JSON.parse(JSON.stringify(inv));
+    swapped.g.from = await P.ownerCert(otherKeys, 'owner');
+    assert.equal(await app.checkInvite(swapped), null, 'signed by a different owner than it names');
+    const memberKeys = await P.generateKeys();
+    const memberCert = await P.acceptInvite(inv, memberKeys, 'member');
+    assert.equal(await app.checkInvite(await P.makeInvite(memberCert, memberKeys, 1)), null);
+    for (const junk of [null, {}, { g: null }, { g: { from: { m: {} } } }, { g: { ...inv.g, exp: String(inv.g.exp) }, k: inv.k }]) {
+      assert.equal(await app.checkInvite(junk), null);
+    }
+  });
+
+  await t.test('making codes on the owner\'s computer', async () => {
+    const natives = { msw_owner_secret: async () => ownerKeys.sigPriv };
+    const memberKeys = await P.generateKeys();
+    const myCert = await P.acceptInvite(inv, memberKeys, 'owner.self');
+    const d = { owner: ownerKeys.sigPub, cert: myCert };
+
+    const plainBuild = load({ natives });
+    plainBuild.setD(d);
+    const longCode = await plainBuild.makeInviteCode(7);
+    assert.match(longCode, /^MSW1\.[A-Za-z0-9_-]+$/);
+    const read = await plainBuild.parseInvite(longCode);
+    assert.equal(await plainBuild.checkInvite(read), ownerKeys.sigPub);
+    const days = (read.g.exp - Date.now()) / 86400000;
+    assert.ok(days > 6.99 && days <= 7, String(days));
+
+    const certBuild = load({ natives, config: { OWNER_CERT: ownerCert } });
+    certBuild.setD(d);
+    const short = await certBuild.makeInviteCode(90);
+    assert.equal(short.length, 117);
+    assert.equal(await certBuild.checkInvite(await certBuild.parseInvite(short)), ownerKeys.sigPub);
+
+    const otherNet = load({ natives, config: { OWNER_CERT: await P.ownerCert(await P.generateKeys(), 'x') } });
+    otherNet.setD(d);
+    assert.match(await otherNet.makeInviteCode(1), /^MSW1\./, 'a built-in certificate of another network makes a long code');
+
+    const noKey = load({ natives: { msw_owner_secret: async () => null } });
+    noKey.setD(d);
+    assert.equal(await noKey.makeInviteCode(7), null);
+    const badKey = load({ natives: { msw_owner_secret: async () => 'A'.repeat(120) } });
+    badKey.setD(d);
+    assert.equal(await badKey.makeInviteCode(7), null);
+    const failing = load({ natives: { msw_owner_secret: () => Promise.reject(new Error('x')) } });
+    failing.setD(d);
+    assert.equal(await failing.makeInviteCode(7), null);
+  });
+});
+
+test('the first vault data', () => {
+  const app = load();
+  const d = app.initialData('OWNER', 'ME', { sigPub: 'k' }, { m: { name: 'n' } }, { g: { ik: 'i' }, k: 'K', extra: 1 });
+  assert.deepEqual(plain(d), {
+    v: 1, server: 'wss://relay.example:8443/ws', owner: 'OWNER', me: 'ME', keys: { sigPub: 'k' }, cert: { m: { name: 'n' } },
+    dir: { ME: { m: { name: 'n' } } }, names: {}, removals: null, pendingInvite: { g: { ik: 'i' }, k: 'K' },
+    rooms: { general: { id: 'general', kind: 'general', name: 'General' } }, msgs: {}, unread: {}, friends: {}, blocked: {},
+    settings: { panicCode: 'Escape', panicGlobal: false, notify: true, previews: true, wipeSet: false, seenVersion: '1.1.8' },
+  });
+});
