@@ -48,10 +48,11 @@ module.exports = Object.freeze({
   MAX_PENDING: envInt('RELAY_MAX_PENDING', 64),
   SIGNIN_TIMEOUT: 60000,
   // Per connection: send frames (a token bucket: burst, then a steady rate per second)
-  // and frames of any kind. Clients pace resends at 300 to 400 ms.
-  SEND_BURST: envInt('RELAY_SEND_BURST', 30),
+  // and frames of any kind. Clients pace resends at 300 to 400 ms, but one receipt batch
+  // sends a receipt to every sender it heard from at once: up to one per member online.
+  SEND_BURST: envInt('RELAY_SEND_BURST', 200),
   SEND_RATE: envInt('RELAY_SEND_RATE', 10),
-  FRAME_BURST: envInt('RELAY_FRAME_BURST', 200),
+  FRAME_BURST: envInt('RELAY_FRAME_BURST', 400),
   FRAME_RATE: envInt('RELAY_FRAME_RATE', 100),
   // A connection whose unsent output grows past this cannot keep up; it is closed and
   // gets its envelopes again when it signs back in.

@@ -361,7 +361,9 @@ function createRelay(opts = {}) {
       if (c.state === 'admin') send(c, { t: 'ok', of: 'announce', id: taken.id });
       return;
     }
-    answer(c, f, "That announcement wasn't taken: it isn't signed by this network's owner, or a newer version of it is already here.");
+    // Members hand over copies the relay may already hold; only the owner's tools are
+    // told, since they report success or failure to a person.
+    if (c.state === 'admin') answer(c, f, "That announcement wasn't taken: it isn't signed by this network's owner, or a newer version of it is already here.");
   }
 
   async function onSpokenPut(c, f) {
