@@ -1,0 +1,61 @@
+// Host test page: checks the script bridge from the page's side and reports everything
+// it sees in the window title ("T|" followed by entries joined by "|"), which the window
+// test reads from the X server.
+(function () {
+  'use strict';
+  HostTestOrder.push('app');
+  var log = [];
+  function report() { window.msw_title('T|' + log.join('|')); }
+  window.MswFocus = function (v) { log.push('focus:' + v); report(); };
+  window.MswAway = function () { log.push('away'); report(); };
+  window.MswPanic = function () { log.push('panic'); report(); };
+
+  function same(a, b) { return JSON.stringify(a) === JSON.stringify(b) && typeof a === typeof b; }
+
+  async function bridgeChecks() {
+    var fails = [];
+    function check(name, got, want) { if (!same(got, want)) fails.push(name + '=' + JSON.stringify(got)); }
+    check('order', HostTestOrder, ['config', 'protocol', 'vault', 'gifs', 'app']);
+    check('href', /^http:\/\/127\.0\.0\.1:\d+\/[0-9a-f]{32}\/index\.html$/.test(location.href), true);
+    check('echo', await window.msw_echo('x', 2, true, null, { a: [1, '"]'] }), ['x', 2, true, null, { a: [1, '"]'] }]);
+    check('noargs', await window.msw_echo(), []);
+    check('true', await window.msw_result('true'), true);
+    check('hi', await window.msw_result('"hi"'), 'hi');
+    check('undefined', await window.msw_result(''), undefined);
+    var odd = 'a\nb"c\\d\u0001e\u00e9\u2028f\ud83d\ude00';
+    check('quoted', await window.msw_result(JSON.stringify(odd)), odd);
+    var big = 'x'.repeat(300000);
+    check('big', (await window.msw_echo(big))[0] === big, true);
+    try { await window.msw_reject(); fails.push('reject-resolved'); } catch (e) { check('reject', e, null); }
+    try { await window.msw_result('{bad'); fails.push('badjson-resolved'); }
+    catch (e) { check('badjson', e.message, 'Failed to parse binding result as JSON'); }
+    check('worker', await window.msw_worker('from worker'), 'from worker');
+    check('utf8', await window.msw_bad_utf8(), 'a\ufffdb');
+    var many = [];
+    for (var i = 0; i < 50; i++) many.push(window.msw_result(String(i)));
+    check('many', (await Promise.all(many)).reduce(function (s, v) { return s + v; }, 0), 1225);
+    var names = ['msw_mark', 'msw_title', 'msw_echo', 'msw_result', 'msw_reject', 'msw_worker', 'msw_bad_utf8',
+      'msw_set_panic'];
+    check('bound', names.filter(function (n) { return typeof window[n] === 'function'; }).length, names.length);
+    try { window.__webview__.onBind('msw_echo'); fails.push('rebind'); }
+    catch (e) { check('rebind', e.message, 'Property "msw_echo" already exists'); }
+    return fails;
+  }
+
+  async function keyChecks() {
+    // The test holds F10 itself before the program starts.
+    log.push('taken:' + await window.msw_set_panic('F10'));
+    log.push('f8:' + await window.msw_set_panic('F8'));
+    log.push('refused:' + await window.msw_set_panic('Keyb'));
+    log.push('f9:' + await window.msw_set_panic('F9'));
+  }
+
+  async function main() {
+    var fails = await bridgeChecks();
+    log.push(fails.length ? 'FAIL:' + fails.join(',') : 'bridge-ok');
+    await keyChecks();
+    log.push('ready');
+    report();
+  }
+  main().catch(function (e) { log.push('ERROR:' + e); report(); });
+})();

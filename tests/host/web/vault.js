@@ -1,0 +1,1 @@
+HostTestOrder.push('vault');

@@ -1,0 +1,156 @@
+// The real program under Xvfb. The variant built from the host test page reports what
+// the page itself saw in the window title; the plain program is checked from outside.
+//
+//   window_test VARIANT PROGRAM      (DISPLAY must name a running X server)
+#include <gtest/gtest.h>
+
+#include <X11/keysym.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+
+#include "process_util.h"
+#include "x_session.h"
+
+namespace {
+
+std::string variant_path, program_path;
+
+bool wait_until(const std::function<bool()> &done, int timeout_ms) {
+  double end = monotonic_ms() + timeout_ms;
+  while (monotonic_ms() < end) {
+    if (done()) return true;
+    usleep(50000);
+  }
+  return done();
+}
+
+int count_of(const std::string &text, const std::string &what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+  return n;
+}
+
+struct running_app {
+  temp_home home;
+  x_session x;
+  pid_t pid = -1;
+  Window window = 0;
+
+  explicit running_app(const std::string &path) {
+    x_open(&x);
+    pid = spawn_program({path}, env());
+  }
+  ~running_app() {
+    kill_and_reap(pid);
+    x_close(&x);
+  }
+  std::vector<std::string> env() const {
+    std::vector<std::string> e = home.env();
+    e.push_back("NO_AT_BRIDGE=1");
+    e.push_back("GTK_A11Y=none");
+    return e;
+  }
+  bool find_window(int timeout_ms) {
+    return wait_until([&] { return (window = x_find_window(&x, pid)) != 0; }, timeout_ms);
+  }
+  std::string title() { return window ? x_title(&x, window) : ""; }
+};
+
+TEST(HostWindow, PageBridgeTrayAndBlackOutKey) {
+  ASSERT_FALSE(variant_path.empty());
+  x_session mine;
+  ASSERT_TRUE(x_open(&mine));
+  // Another program holds F10: the page must be told it can't have it.
+  ASSERT_TRUE(x_grab_key(&mine, XK_F10));
+
+  running_app app(variant_path);
+  ASSERT_GT(app.pid, 0);
+  ASSERT_TRUE(app.find_window(30000)) << "no window appeared";
+  ASSERT_TRUE(wait_until([&] { return app.title().find("ready") != std::string::npos; }, 60000))
+      << "page never got ready; title: " << app.title();
+  std::string seen = app.title();
+  EXPECT_NE(seen.find("|bridge-ok|"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("taken:false|f8:true|refused:false|f9:true"), std::string::npos) << seen;
+  EXPECT_TRUE(x_viewable(&app.x, app.window));
+
+  // The refused name released F8; F9 is held by the program now.
+  EXPECT_TRUE(x_grab_key(&mine, XK_F8)) << "F8 stayed grabbed after a refused key";
+  x_ungrab_key(&mine, XK_F8);
+  EXPECT_FALSE(x_grab_key(&mine, XK_F9)) << "F9 is not grabbed";
+
+  x_press_key(&mine, XK_F8, 30);
+  usleep(700000);
+  EXPECT_EQ(count_of(app.title(), "panic"), 0) << app.title();
+  x_press_key(&mine, XK_F9, 30);
+  EXPECT_TRUE(wait_until([&] { return count_of(app.title(), "panic") == 1; }, 10000)) << app.title();
+  // Held down, the key fires once.
+  x_press_key(&mine, XK_F9, 1500);
+  EXPECT_TRUE(wait_until([&] { return count_of(app.title(), "panic") >= 2; }, 10000)) << app.title();
+  usleep(500000);
+  EXPECT_EQ(count_of(app.title(), "panic"), 2) << app.title();
+
+  // Closing hides the window: the page hears away, then focus false; the process stays.
+  x_send_close(&app.x, app.window);
+  EXPECT_TRUE(wait_until([&] { return !x_viewable(&app.x, app.window); }, 10000)) << "window still shown";
+  EXPECT_TRUE(wait_until([&] { return app.title().find("away") != std::string::npos; }, 10000)) << app.title();
+  seen = app.title();
+  size_t away = seen.find("|away");
+  ASSERT_NE(away, std::string::npos) << seen;
+  EXPECT_NE(seen.find("|focus:false", away), std::string::npos) << seen;
+  EXPECT_EQ(wait_exit(app.pid, 500), -1) << "the program ended on close";
+
+  // The key works while the window is hidden.
+  x_press_key(&mine, XK_F9, 30);
+  EXPECT_TRUE(wait_until([&] { return count_of(app.title(), "panic") == 3; }, 10000)) << app.title();
+
+  // A second start ends at once with 0 and brings the first window back.
+  pid_t second = spawn_program({variant_path}, app.env());
+  EXPECT_EQ(wait_exit(second, 15000), 0);
+  kill_and_reap(second);
+  EXPECT_TRUE(wait_until([&] { return x_viewable(&app.x, app.window); }, 10000)) << "window not shown again";
+  EXPECT_EQ(wait_exit(app.pid, 0), -1);
+
+  // Ending the session quits like the tray's Quit: exit code 0, the key released.
+  kill(app.pid, SIGTERM);
+  EXPECT_EQ(wait_exit(app.pid, 15000), 0);
+  EXPECT_TRUE(x_grab_key(&mine, XK_F9)) << "F9 still grabbed after quitting";
+  x_ungrab_key(&mine, XK_F9);
+  x_ungrab_key(&mine, XK_F10);
+  x_close(&mine);
+}
+
+TEST(HostWindow, TheProgramStartsOnceAndEndsCleanly) {
+  ASSERT_FALSE(program_path.empty());
+  running_app app(program_path);
+  ASSERT_GT(app.pid, 0);
+  ASSERT_TRUE(app.find_window(30000)) << "no window appeared";
+  EXPECT_EQ(app.title(), "mosswire");
+  EXPECT_TRUE(wait_until([&] { return x_viewable(&app.x, app.window); }, 10000));
+
+  pid_t second = spawn_program({program_path, "--After-Update", "x"}, app.env());
+  EXPECT_EQ(wait_exit(second, 15000), 0);
+  kill_and_reap(second);
+
+  // Closed to the tray, then back through a second start.
+  x_send_close(&app.x, app.window);
+  EXPECT_TRUE(wait_until([&] { return !x_viewable(&app.x, app.window); }, 10000));
+  pid_t third = spawn_program({program_path}, app.env());
+  EXPECT_EQ(wait_exit(third, 15000), 0);
+  kill_and_reap(third);
+  EXPECT_TRUE(wait_until([&] { return x_viewable(&app.x, app.window); }, 10000));
+
+  kill(app.pid, SIGTERM);
+  EXPECT_EQ(wait_exit(app.pid, 15000), 0);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc > 1) variant_path = argv[1];
+  if (argc > 2) program_path = argv[2];
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,117 @@
+#include "x_session.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <unistd.h>
+
+namespace {
+
+int last_error = 0;
+int record_error(Display *, XErrorEvent *e) {
+  last_error = e->error_code;
+  return 0;
+}
+
+bool window_pid(x_session *x, Window w, pid_t *pid) {
+  Atom prop = XInternAtom(x->dpy, "_NET_WM_PID", False);
+  Atom type;
+  int format;
+  unsigned long n, after;
+  unsigned char *data = nullptr;
+  if (XGetWindowProperty(x->dpy, w, prop, 0, 1, False, XA_CARDINAL, &type, &format, &n, &after, &data) != Success ||
+      !data || n == 0) {
+    if (data) XFree(data);
+    return false;
+  }
+  *pid = (pid_t)(*(unsigned long *)data);
+  XFree(data);
+  return true;
+}
+
+}  // namespace
+
+bool x_open(x_session *x) {
+  x->dpy = XOpenDisplay(nullptr);
+  if (x->dpy) XSetErrorHandler(record_error);
+  return x->dpy != nullptr;
+}
+
+void x_close(x_session *x) {
+  if (x->dpy) XCloseDisplay(x->dpy);
+  x->dpy = nullptr;
+}
+
+std::string x_title(x_session *x, Window w) {
+  Atom prop = XInternAtom(x->dpy, "_NET_WM_NAME", False), utf8 = XInternAtom(x->dpy, "UTF8_STRING", False);
+  Atom type;
+  int format;
+  unsigned long n, after;
+  unsigned char *data = nullptr;
+  std::string out;
+  last_error = 0;
+  if (XGetWindowProperty(x->dpy, w, prop, 0, 1 << 20, False, utf8, &type, &format, &n, &after, &data) == Success &&
+      data) {
+    out.assign((const char *)data, n);
+  }
+  if (data) XFree(data);
+  return out;
+}
+
+Window x_find_window(x_session *x, pid_t pid) {
+  Window root = DefaultRootWindow(x->dpy), parent, *children = nullptr;
+  unsigned n = 0;
+  Window found = 0;
+  XSync(x->dpy, False);
+  if (!XQueryTree(x->dpy, root, &root, &parent, &children, &n)) return 0;
+  for (unsigned i = 0; i < n && !found; i++) {
+    pid_t p;
+    XWindowAttributes a;
+    // The main window is the one with a title and real input (not the client leader).
+    if (window_pid(x, children[i], &p) && p == pid && !x_title(x, children[i]).empty() &&
+        XGetWindowAttributes(x->dpy, children[i], &a) && a.c_class == InputOutput && a.width > 100)
+      found = children[i];
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+bool x_viewable(x_session *x, Window w) {
+  XWindowAttributes a;
+  XSync(x->dpy, False);
+  return XGetWindowAttributes(x->dpy, w, &a) && a.map_state == IsViewable;
+}
+
+void x_send_close(x_session *x, Window w) {
+  XEvent ev = {};
+  ev.xclient.type = ClientMessage;
+  ev.xclient.window = w;
+  ev.xclient.message_type = XInternAtom(x->dpy, "WM_PROTOCOLS", False);
+  ev.xclient.format = 32;
+  ev.xclient.data.l[0] = (long)XInternAtom(x->dpy, "WM_DELETE_WINDOW", False);
+  ev.xclient.data.l[1] = CurrentTime;
+  XSendEvent(x->dpy, w, False, NoEventMask, &ev);
+  XFlush(x->dpy);
+}
+
+void x_press_key(x_session *x, unsigned long keysym, int hold_ms) {
+  KeyCode code = XKeysymToKeycode(x->dpy, keysym);
+  XTestFakeKeyEvent(x->dpy, code, True, 0);
+  XFlush(x->dpy);
+  usleep(hold_ms * 1000);
+  XTestFakeKeyEvent(x->dpy, code, False, 0);
+  XFlush(x->dpy);
+}
+
+bool x_grab_key(x_session *x, unsigned long keysym) {
+  KeyCode code = XKeysymToKeycode(x->dpy, keysym);
+  last_error = 0;
+  XGrabKey(x->dpy, code, 0, DefaultRootWindow(x->dpy), False, GrabModeAsync, GrabModeAsync);
+  XSync(x->dpy, False);
+  return last_error == 0;
+}
+
+void x_ungrab_key(x_session *x, unsigned long keysym) {
+  XUngrabKey(x->dpy, XKeysymToKeycode(x->dpy, keysym), 0, DefaultRootWindow(x->dpy));
+  XSync(x->dpy, False);
+}
