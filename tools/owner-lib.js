@@ -116,27 +116,27 @@ async function inviteCode(keys, days) {
 // Signs in to the relay with the owner key, under its own signing context so that no
 // member's sign-in signature can be replayed here and the owner never joins as a member.
 async function adminSession(keys, url = serverUrl()) {
-  const fs = await FrameSocket.open(url);
+  const s = await FrameSocket.open(url);
   try {
-    const hello = await fs.next('hello', 15000);
+    const hello = await s.next('hello', 15000);
     if (!hello.net) throw new UserError('The relay at ' + url + " has no OWNER_KEY set. Start it with OWNER_KEY=$(node tools/owner.js key).");
     if (hello.net !== keys.sigPub) throw new UserError('The relay at ' + url + ' belongs to another network (its OWNER_KEY is not this owner key).');
-    fs.send({ t: 'admin', sig: await P.sign(keys.sigPriv, ['msw-admin', hello.nonce]) });
-    const r = await fs.next(['admin_ok', 'denied'], 15000);
+    s.send({ t: 'admin', sig: await P.sign(keys.sigPriv, ['msw-admin', hello.nonce]) });
+    const r = await s.next(['admin_ok', 'denied'], 15000);
     if (r.t === 'denied') throw new UserError('The relay refused the owner key: ' + r.msg);
-    fs.hello = hello;
-    fs.removals = r.removals || null;
-    return fs;
+    s.hello = hello;
+    s.removals = r.removals || null;
+    return s;
   } catch (e) {
-    fs.close();
+    s.close();
     throw e;
   }
 }
 
 // Sends a frame and waits for its confirmation; an `error` becomes a UserError.
-async function request(fs, frame, okType, timeout = 15000) {
-  fs.send(frame);
-  const r = await fs.next([okType, 'error'], timeout);
+async function request(session, frame, okType, timeout = 15000) {
+  session.send(frame);
+  const r = await session.next([okType, 'error'], timeout);
   if (r.t === 'error') throw new UserError('The relay said: ' + r.msg);
   return r;
 }

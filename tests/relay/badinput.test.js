@@ -108,6 +108,15 @@ test('bad input never crashes the relay or touches other clients', async (t) => 
     assert.deepStrictEqual(await H.quiet(sw, ['ann', 'spoken', 'removals', 'removed'], 200), []);
   });
 
+  await t.test('deeply nested JSON is refused like any other malformed field', async () => {
+    const deep = '['.repeat(200000) + ']'.repeat(200000);
+    const frame = JSON.stringify(await H.sealFor(vic, 'x', [wes], { ref: 'deep' }));
+    sv.send(frame.replace(/"iv":"[^"]*"/, '"iv":' + deep));
+    assert.strictEqual((await sv.next(['error', 'sent'], 10000)).ref, 'deep');
+    sv.send(frame.replace(/"keys":\{/, '"keys":{"x":' + deep + ','));
+    assert.strictEqual((await sv.next(['error', 'sent'], 10000)).t, 'error');
+  });
+
   await t.test('an oversized frame closes only its own connection', async () => {
     const s = await H.FrameSocket.open(relay.url);
     await s.next('hello');

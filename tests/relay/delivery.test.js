@@ -160,6 +160,30 @@ test('bounds', async (t) => {
     assert.strictEqual(await H.openEnv(ivy, await si.next('env'), gus), 'to ivy');
   });
 
+  await t.test('the total queued bytes are bounded, and acknowledging frees the room again', async () => {
+    const [sg, sh] = await members({ RELAY_MAX_TOTAL_MIB: '1' });
+    sh.close();
+    const big = await H.sealFor(gus, 'x'.repeat(40000), [hal]);
+    const answers = [];
+    for (let i = 0; i < 30; i++) {
+      sg.send(Object.assign({}, big, { ref: i }));
+      const a = await sg.next(['sent', 'error']);
+      answers.push(a.t);
+      if (a.t === 'error') break;
+    }
+    const accepted = answers.filter((a) => a === 'sent').length;
+    assert.strictEqual(answers[answers.length - 1], 'error');
+    assert.ok(accepted >= 10 && accepted < 30, accepted + ' accepted');
+    const back = await H.signIn(sg.ws.url, hal);
+    t.after(() => back.close());
+    const eids = [];
+    for (let i = 0; i < accepted; i++) eids.push((await back.next('env')).eid);
+    back.send({ t: 'ack', eids });
+    await new Promise((r) => setTimeout(r, 100));
+    sg.send(Object.assign({}, big, { ref: 'again' }));
+    assert.deepStrictEqual(await sg.next(['sent', 'error']), { t: 'sent', ref: 'again' });
+  });
+
   await t.test('sending faster than the limit is answered with error and the ref; the rest of the relay goes on', async () => {
     const [sg, , si] = await members({ RELAY_SEND_BURST: '5', RELAY_SEND_RATE: '1' });
     const frame = await H.sealFor(ivy, 'burst', [gus]);
