@@ -408,17 +408,21 @@ var MswProto = (function () {
       }
       var key = await subtle().generateKey({ name: 'AES-GCM', length: 256 }, true, ['encrypt']);
       var iv = randomBytes(12);
-      var ct = subtle().encrypt({ name: 'AES-GCM', iv: iv, additionalData: myAad, tagLength: 128 }, key, utf8(text));
-      var wrapped = await Promise.all(
-        recipients.map(function (r) {
-          return wrapKey(r.ecdh).then(function (kw) {
-            return subtle().wrapKey('raw', key, kw, 'AES-KW');
-          });
-        })
-      );
+      // One encryption, and the wraps for every recipient side by side.
+      var done = await Promise.all([
+        subtle().encrypt({ name: 'AES-GCM', iv: iv, additionalData: myAad, tagLength: 128 }, key, utf8(text)),
+        Promise.all(
+          recipients.map(function (r) {
+            return wrapKey(r.ecdh).then(function (kw) {
+              return subtle().wrapKey('raw', key, kw, 'AES-KW');
+            });
+          })
+        ),
+      ]);
       var keys = {};
-      for (var j = 0; j < recipients.length; j++) keys[recipients[j].id] = toB64(wrapped[j]);
-      return { iv: toB64(iv), ct: toB64(await ct), keys: keys };
+      // In list order, so a repeated id keeps its last entry.
+      for (var j = 0; j < recipients.length; j++) keys[recipients[j].id] = toB64(done[1][j]);
+      return { iv: toB64(iv), ct: toB64(done[0]), keys: keys };
     }
 
     async function open(env, fromEcdh) {

@@ -24,18 +24,6 @@ test('the exported object holds exactly the public members, in order, and nothin
   assert.ok(!P.USERNAME_RE.test('maya-k') && !P.USERNAME_RE.test('mäya'));
 });
 
-test('the file loads as a plain script and publishes MswProto without a module system', () => {
-  const vm = require('node:vm');
-  const fs = require('node:fs');
-  const path = require('node:path');
-  const src = fs.readFileSync(path.join(__dirname, '..', '..', 'web', 'protocol.js'), 'utf8');
-  const ctx = { TextEncoder, TextDecoder, atob, btoa, crypto: globalThis.crypto };
-  ctx.globalThis = ctx;
-  vm.runInNewContext(src, ctx);
-  assert.deepEqual(Object.keys(ctx.MswProto), Object.keys(P));
-  assert.equal(ctx.MswProto.canon({ b: 1, a: [2] }), '{"a":[2],"b":1}');
-});
-
 test('toB64 and fromB64 round-trip every byte value, views and large buffers', () => {
   const all = new Uint8Array(256).map((_, i) => i);
   const text = P.toB64(all);
