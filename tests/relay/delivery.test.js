@@ -58,7 +58,7 @@ test('delivery', async (t) => {
     const e1 = await sb.next('env');
     const e2 = await sb.next('env');
     sb.send({ t: 'ack', eids: [e1.eid, 'not-an-eid', 42] });
-    await new Promise((r) => setTimeout(r, 100));
+    await H.barrier(sb);
     sb.close();
     const again = await signIn(ben);
     const e = await again.next('env');
@@ -66,7 +66,7 @@ test('delivery', async (t) => {
     assert.strictEqual(await H.openEnv(ben, e, amy), 'two');
     assert.deepStrictEqual(await H.quiet(again, ['env'], 200), []);
     again.send({ t: 'ack', eids: [e.eid] });
-    await new Promise((r) => setTimeout(r, 100));
+    await H.barrier(again);
     again.close();
     const third = await signIn(ben);
     assert.deepStrictEqual(await H.quiet(third, ['env'], 200), []);
@@ -76,7 +76,10 @@ test('delivery', async (t) => {
     const dee = await H.makeMember(owner, 'dee');
     const sd = await signIn(dee);
     sd.close();
-    await new Promise((r) => setTimeout(r, 100));
+    for (;;) {
+      const p = await sa.next('presence');
+      if (p.id === dee.id && !p.on) break;
+    }
     sa.send(await H.sealFor(amy, 'short-lived', [dee], { ref: 'a', ttl: 150 }));
     sa.send(await H.sealFor(amy, 'kept 1', [dee], { ref: 'b', ttl: 86400000 }));
     sa.send(await H.sealFor(amy, 'kept 2', [dee], { ref: 'c' }));
@@ -179,7 +182,7 @@ test('bounds', async (t) => {
     const eids = [];
     for (let i = 0; i < accepted; i++) eids.push((await back.next('env')).eid);
     back.send({ t: 'ack', eids });
-    await new Promise((r) => setTimeout(r, 100));
+    await H.barrier(back);
     sg.send(Object.assign({}, big, { ref: 'again' }));
     assert.deepStrictEqual(await sg.next(['sent', 'error']), { t: 'sent', ref: 'again' });
   });

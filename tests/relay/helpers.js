@@ -101,10 +101,17 @@ async function openEnv(me, env, from) {
   return P.createBox(me.id, me.keys.ecdhPriv).open(env, from.keys.ecdhPub);
 }
 
+// Resolves once the relay has handled every frame sent so far on this connection: it
+// handles a connection's frames in order, so the answer to a lookup sent last is the mark.
+async function barrier(s) {
+  s.send({ t: 'spoken_get' });
+  await s.next('spoken_list');
+}
+
 // Waits until nothing of the given types arrives for `ms`; gives what did arrive.
 async function quiet(s, types, ms = 300) {
   await new Promise((r) => setTimeout(r, ms));
   return s.drain(types);
 }
 
-module.exports = { P, REPO, FrameSocket, startRelay, makeOwner, makeMember, authFrame, signIn, sealFor, openEnv, quiet };
+module.exports = { P, REPO, FrameSocket, startRelay, makeOwner, makeMember, authFrame, signIn, sealFor, openEnv, quiet, barrier };

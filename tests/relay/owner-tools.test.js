@@ -126,7 +126,10 @@ test('the owner tools against a running relay', async (t) => {
   sj.close();
 
   await t.test('members lists everyone with ● online and ○ offline', async () => {
-    await new Promise((r) => setTimeout(r, 100));
+    for (;;) {
+      const p = await si.next('presence');
+      if (p.id === jo.id && !p.on) break;
+    }
     const r = await owner('members');
     assert.strictEqual(r.code, 0, r.err);
     assert.deepStrictEqual(r.out.trim().split('\n'), ['● ida', '○ jo', '2 members, 1 online']);

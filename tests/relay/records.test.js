@@ -173,7 +173,10 @@ test('the owner sign-in', async (t) => {
     const ss = await H.signIn(relay.url, sam);
     const st = await H.signIn(relay.url, tia);
     st.close();
-    await new Promise((r) => setTimeout(r, 100));
+    for (;;) {
+      const p = await ss.next('presence');
+      if (p.id === tia.id && !p.on) break;
+    }
     ss.drain(['presence', 'member']);
     const a = await admin(relay.url, owner);
     t.after(() => [a, ss].forEach((s) => s.close()));
