@@ -191,7 +191,9 @@ function createRelay(opts = {}) {
       .then(() => handle(c, frame))
       .catch((e) => {
         log('relay: frame ' + JSON.stringify(frame.t).slice(0, 40) + ' failed:', e && e.stack ? e.stack : e);
-        answer(c, frame, 'The server could not handle that frame.');
+        // A sign-in cut short must not leave the connection half-admitted.
+        if (c.state === 'busy') deny(c, 'bad', 'The server could not check that sign-in. Try again.');
+        else answer(c, frame, 'The server could not handle that frame.');
       });
   }
 
