@@ -57,6 +57,11 @@ module.exports = Object.freeze({
   // A connection whose unsent output grows past this cannot keep up; it is closed and
   // gets its envelopes again when it signs back in.
   MAX_BUFFERED: 32 * MiB,
+  // Every connection is pinged this often; one that has not answered the previous ping
+  // is dropped, so a member whose network vanished goes offline for the others instead
+  // of looking online until the operating system gives up on the socket. It also keeps
+  // hosting proxies from closing quiet connections.
+  HEARTBEAT: envInt('RELAY_HEARTBEAT_MS', 30000),
   // How often expired envelopes and spoken entries are swept out.
   SWEEP_EVERY: 60000,
 });

@@ -71,6 +71,21 @@ function createRelay(opts = {}) {
     if (net) net.sweepSpoken();
   }, L.SWEEP_EVERY);
   sweeper.unref();
+  const heartbeat = setInterval(() => {
+    for (const c of conns) {
+      if (!c.alive) {
+        c.ws.terminate();
+        continue;
+      }
+      c.alive = false;
+      try {
+        c.ws.ping();
+      } catch (e) {
+        c.ws.terminate();
+      }
+    }
+  }, L.HEARTBEAT);
+  heartbeat.unref();
 
   function onHttp(req, res) {
     const path = (req.url || '/').split('?')[0];
@@ -143,12 +158,16 @@ function createRelay(opts = {}) {
       frames: bucket(L.FRAME_BURST, L.FRAME_RATE),
       warned: 0,
       pending: true,
+      alive: true,
     };
     pendingCount++;
     conns.add(c);
     c.timer = setTimeout(() => {
       if (c.pending) finish(c, 1008, 'sign in took too long');
     }, L.SIGNIN_TIMEOUT);
+    ws.on('pong', () => {
+      c.alive = true;
+    });
     ws.on('message', (data) => onMessage(c, data));
     ws.on('close', () => onClose(c));
     send(c, { t: 'hello', net: owner || undefined, nonce: c.nonce, boot });
@@ -434,6 +453,7 @@ function createRelay(opts = {}) {
 
   function close() {
     clearInterval(sweeper);
+    clearInterval(heartbeat);
     for (const c of conns) c.ws.terminate();
     return new Promise((resolve) => wss.close(() => server.close(() => resolve())));
   }

@@ -82,8 +82,8 @@ async function authFrame(member, hello, extra = {}) {
 
 // Connects and signs in; resolves to the socket with `welcome` (or `denied`, `removed`)
 // as its `answer`.
-async function signIn(url, member, extra) {
-  const s = await FrameSocket.open(url);
+async function signIn(url, member, extra, opts) {
+  const s = await FrameSocket.open(url, opts);
   s.hello = await s.next('hello');
   s.send(await authFrame(member, s.hello, extra));
   s.answer = await s.next(['welcome', 'denied', 'removed']);
