@@ -141,14 +141,16 @@ async function request(session, frame, okType, timeout = 15000) {
   return r;
 }
 
-function readKeptRemovals() {
+// The kept copy counts only when this owner key signed it (a copy left from an earlier
+// network is ignored).
+async function readKeptRemovals(ownerKey) {
+  let r;
   try {
-    const r = JSON.parse(fs.readFileSync(removalsFile(), 'utf8'));
-    if (r && Number.isInteger(r.v) && Array.isArray(r.ids)) return r;
+    r = JSON.parse(fs.readFileSync(removalsFile(), 'utf8'));
   } catch (e) {
-    /* none kept yet */
+    return null;
   }
-  return null;
+  return P.checkRemovals(r, ownerKey);
 }
 
 // The next removal list. Its version must beat every list any client holds, and the
@@ -156,7 +158,7 @@ function readKeptRemovals() {
 // published and takes the higher version and the union of ids of that copy and the
 // relay's.
 async function publishRemovals(session, keys, addIds) {
-  const kept = readKeptRemovals();
+  const kept = await readKeptRemovals(keys.sigPub);
   const known = [kept, session.removals].filter(Boolean);
   const v = Math.max(0, ...known.map((r) => r.v)) + 1;
   const ids = [];
