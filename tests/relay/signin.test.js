@@ -170,16 +170,16 @@ test('one invite admits one member under a race of two sign-ins', async (t) => {
 
 test('a member whose connection stops answering pings goes offline for the others', async (t) => {
   const owner = await H.makeOwner();
-  const relay = await H.startRelay({ ownerKey: owner.key, env: { RELAY_HEARTBEAT_MS: '150' } });
+  const relay = await H.startRelay({ ownerKey: owner.key, env: { RELAY_HEARTBEAT_MS: '300' } });
   t.after(() => relay.stop());
   const [kai, lee] = await Promise.all([H.makeMember(owner, 'kai'), H.makeMember(owner, 'lee')]);
   const sk = await H.signIn(relay.url, kai);
   const sl = await H.signIn(relay.url, lee, undefined, { autoPong: false });
   t.after(() => [sk, sl].forEach((s) => s.close()));
   assert.strictEqual((await sk.next('presence')).on, true);
-  const off = await sk.next('presence', 3000);
+  const off = await sk.next('presence', 5000);
   assert.deepStrictEqual([off.id, off.on], [lee.id, false]);
-  await sl.whenClosed(3000);
+  await sl.whenClosed(5000);
   // The one that answers stays.
   await new Promise((r) => setTimeout(r, 600));
   assert.strictEqual(sk.closed, null);
