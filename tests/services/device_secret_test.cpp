@@ -12,7 +12,7 @@
 #include "tests/services/host_double.h"
 #include "tests/services/test_env.h"
 
-#ifdef MSW_TEST_KEYRING
+#if defined(MSW_TEST_KEYRING)
 static const int expected_method = seal_keyring;
 #else
 static const int expected_method = seal_machine;
@@ -178,6 +178,16 @@ TEST_F(DeviceSecret, TheWrappingKeyLivesInTheKeyringAndItsLossLocksTheFile) {
   EXPECT_EQ(call_binding("msw_device_secret", "[]"), "null");
   EXPECT_EQ(read_text(key_path()), sealed);
 }
+#elif defined(MSW_TEST_NO_KEYRING)
+// The service answers (it is started on demand) but has no keyring to keep the key in:
+// making one would need a prompt, so the key is bound to the machine instead, at once.
+TEST_F(DeviceSecret, AServiceWithoutAKeyringIsNeverAskedToPrompt) {
+  unsigned char key[32] = {1};
+  EXPECT_EQ(keyring_load_wrap_key(key), keyring_missing);
+  EXPECT_FALSE(keyring_store_wrap_key(key));
+  ASSERT_TRUE(parse_answer(call_binding("msw_device_secret", "[]")).created);
+  EXPECT_EQ(sealed_method(read_text(key_path())), seal_machine);
+}
 #else
 TEST_F(DeviceSecret, WithoutASecretServiceTheKeyIsBoundToTheMachine) {
   unsigned char key[32];
@@ -187,7 +197,7 @@ TEST_F(DeviceSecret, WithoutASecretServiceTheKeyIsBoundToTheMachine) {
 #endif
 
 int main(int argc, char **argv) {
-#ifdef MSW_TEST_KEYRING
+#if defined(MSW_TEST_KEYRING) || defined(MSW_TEST_NO_KEYRING)
   isolate_environment(true);
 #else
   isolate_environment(false);

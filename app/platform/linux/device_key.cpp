@@ -50,35 +50,78 @@ static int hex_value(char c) {
   return -1;
 }
 
-keyring_answer keyring_load_wrap_key(unsigned char key[32]) {
+/*
+ * The Secret Service is asked without ever prompting. A prompt (unlock a keyring, create
+ * a first one) would block the window on a dialog that, on a headless or unusual session,
+ * nobody can answer. So a locked or missing default collection counts as no service: a
+ * new device key is then bound to the machine instead, and an existing keyring-sealed
+ * file answers null until the keyring is unlocked.
+ */
+static SecretService *open_service(void) {
   GError *error = nullptr;
-  gchar *text = secret_password_lookup_sync(&wrap_schema, nullptr, &error, "purpose",
-                                            wrap_purpose, nullptr);
+  SecretService *service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
+  if (error) g_error_free(error);
+  return service;
+}
+
+keyring_answer keyring_load_wrap_key(unsigned char key[32]) {
+  SecretService *service = open_service();
+  if (!service) return keyring_unavailable;
+  GHashTable *attributes = secret_attributes_build(&wrap_schema, "purpose", wrap_purpose, nullptr);
+  GError *error = nullptr;
+  GList *items = secret_service_search_sync(service, &wrap_schema, attributes,
+                                            SECRET_SEARCH_LOAD_SECRETS, nullptr, &error);
+  g_hash_table_unref(attributes);
+  keyring_answer answer = keyring_unavailable;
   if (error) {
     g_error_free(error);
-    return keyring_unavailable;
+  } else if (!items) {
+    answer = keyring_missing;
+  } else if (SecretValue *value = secret_item_get_secret(SECRET_ITEM(items->data))) {
+    // No secret loaded means the item sits in a locked keyring.
+    gsize length = 0;
+    const gchar *text = secret_value_get(value, &length);
+    bool ok = length == 64;
+    for (int i = 0; ok && i < 32; i++) {
+      int hi = hex_value(text[2 * i]), lo = hex_value(text[2 * i + 1]);
+      if (hi < 0 || lo < 0) ok = false;
+      else key[i] = (unsigned char)(hi << 4 | lo);
+    }
+    secret_value_unref(value);
+    // A damaged entry is not replaced: device.key files sealed under it would be lost.
+    answer = ok ? keyring_found : keyring_unavailable;
   }
-  if (!text) return keyring_missing;
-  bool ok = strlen(text) == 64;
-  for (int i = 0; ok && i < 32; i++) {
-    int hi = hex_value(text[2 * i]), lo = hex_value(text[2 * i + 1]);
-    if (hi < 0 || lo < 0) ok = false;
-    else key[i] = (unsigned char)(hi << 4 | lo);
-  }
-  secret_password_free(text);
-  // A damaged entry is not replaced: device.key files sealed under it would be lost.
-  return ok ? keyring_found : keyring_unavailable;
+  g_list_free_full(items, g_object_unref);
+  g_object_unref(service);
+  return answer;
 }
 
 bool keyring_store_wrap_key(const unsigned char key[32]) {
-  char text[65];
-  for (int i = 0; i < 32; i++) snprintf(text + 2 * i, 3, "%02x", key[i]);
+  SecretService *service = open_service();
+  if (!service) return false;
   GError *error = nullptr;
-  gboolean ok = secret_password_store_sync(&wrap_schema, SECRET_COLLECTION_DEFAULT,
-                                           "mosswire device key", text, nullptr, &error,
-                                           "purpose", wrap_purpose, nullptr);
-  memset(text, 0, sizeof text);
-  if (error) g_error_free(error);
+  SecretCollection *collection = secret_collection_for_alias_sync(
+      service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
+  if (error) g_error_free(error), error = nullptr;
+  bool ok = false;
+  if (collection && !secret_collection_get_locked(collection)) {
+    char text[65];
+    for (int i = 0; i < 32; i++) snprintf(text + 2 * i, 3, "%02x", key[i]);
+    SecretValue *value = secret_value_new(text, 64, "text/plain");
+    memset(text, 0, sizeof text);
+    GHashTable *attributes =
+        secret_attributes_build(&wrap_schema, "purpose", wrap_purpose, nullptr);
+    SecretItem *item = secret_item_create_sync(collection, &wrap_schema, attributes,
+                                               "mosswire device key", value,
+                                               SECRET_ITEM_CREATE_REPLACE, nullptr, &error);
+    ok = item != nullptr;
+    if (item) g_object_unref(item);
+    if (error) g_error_free(error);
+    g_hash_table_unref(attributes);
+    secret_value_unref(value);
+  }
+  if (collection) g_object_unref(collection);
+  g_object_unref(service);
   return ok;
 }
 
