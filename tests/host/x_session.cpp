@@ -67,9 +67,10 @@ Window x_find_window(x_session *x, pid_t pid) {
   for (unsigned i = 0; i < n && !found; i++) {
     pid_t p;
     XWindowAttributes a;
-    // The main window is the one with a title and real input (not the client leader).
+    // The main window is the shown one with a title (not the client leader or a tray
+    // icon of the program).
     if (window_pid(x, children[i], &p) && p == pid && !x_title(x, children[i]).empty() &&
-        XGetWindowAttributes(x->dpy, children[i], &a) && a.c_class == InputOutput && a.width > 100)
+        XGetWindowAttributes(x->dpy, children[i], &a) && a.c_class == InputOutput && a.map_state == IsViewable)
       found = children[i];
   }
   if (children) XFree(children);
