@@ -100,6 +100,14 @@ test('the owner tools against a running relay', async (t) => {
     fs.writeFileSync(certFile, saved);
   });
 
+  await t.test('cert writes the owner certificate for the build again from the key file', async () => {
+    const saved = fs.readFileSync(certFile, 'utf8');
+    fs.rmSync(certFile);
+    const r = await owner('cert');
+    assert.strictEqual(r.code, 0, r.err);
+    assert.strictEqual(fs.readFileSync(certFile, 'utf8'), saved);
+  });
+
   await t.test('invite refuses counts and days that are not sensible', async () => {
     for (const args of [['0'], ['x'], ['1', '-5'], ['1', '2.5'], ['101']]) {
       const r = await owner('invite', ...args);
