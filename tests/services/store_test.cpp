@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "app/platform/linux/app_folder/files.h"
 #include "app/platform/linux/autostart.h"
 #include "app/services/app_files.h"
@@ -140,6 +142,39 @@ TEST_F(Store, WriteThatRunsOutOfSpaceKeepsTheOldVault) {
   EXPECT_EQ(reply, "false");
   EXPECT_EQ(read_text(folder_file("vault.json")), "old contents");
   EXPECT_FALSE(exists(folder_file("vault.json.tmp")));
+}
+
+// The power-cut rule, seen from the system calls: the data is synced before the rename
+// and the folder after it.
+TEST_F(Store, WriteSyncsTheDataBeforeTheRenameAndTheFolderAfterIt) {
+  if (system("command -v strace >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is missing";
+  std::string log = test_home() + "/strace.txt";
+  std::string command = "strace -f -qq -e trace=openat,fsync,rename -o " + log +
+                        " /proc/" + std::to_string(getpid()) + "/exe --write-vault-child";
+  ASSERT_EQ(system(command.c_str()), 0);
+  std::string text = read_text(log), tmp = folder_file("vault.json.tmp");
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(text.substr(at, end - at));
+  auto find_line = [&](size_t from, const std::string &part) {
+    for (size_t i = from; i < lines.size(); i++)
+      if (lines[i].find(part) != std::string::npos) return i;
+    return lines.size();
+  };
+  auto result_of = [&](size_t i) { return lines[i].substr(lines[i].rfind("= ") + 2); };
+  size_t open_tmp = find_line(0, "\"" + tmp + "\", O_WRONLY|O_CREAT|O_TRUNC");
+  ASSERT_LT(open_tmp, lines.size()) << text;
+  size_t sync_tmp = find_line(open_tmp, "fsync(" + result_of(open_tmp) + ")");
+  size_t rename = find_line(open_tmp, "rename(\"" + tmp + "\", \"" + folder_file("vault.json") + "\")");
+  size_t open_folder = find_line(rename, "\"" + app_folder() + "\", O_RDONLY|O_CLOEXEC|O_DIRECTORY");
+  if (open_folder == lines.size())
+    open_folder = find_line(rename, "\"" + app_folder() + "\", O_RDONLY|O_DIRECTORY");
+  ASSERT_LT(open_folder, lines.size()) << text;
+  size_t sync_folder = find_line(open_folder, "fsync(" + result_of(open_folder) + ")");
+  EXPECT_LT(sync_tmp, rename) << text;
+  EXPECT_LT(rename, sync_folder) << text;
+  EXPECT_LT(sync_folder, lines.size()) << text;
+  EXPECT_EQ(read_text(folder_file("vault.json")), "durable");
 }
 
 TEST_F(Store, VaultOfTwoGibibytesOrAFolderAnswersNull) {
@@ -321,6 +356,8 @@ TEST_F(Store, OwnerBindingsReadTheHomeFileAndNeverWriteIt) {
 
 int main(int argc, char **argv) {
   if (argc == 3 && std::string(argv[1]) == "--first-run-child") return first_run_child(argv[2]);
+  if (argc == 2 && std::string(argv[1]) == "--write-vault-child")
+    return call_binding("msw_write_vault", "[\"durable\"]") == "true" ? 0 : 1;
   isolate_environment(false);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
