@@ -1,9 +1,9 @@
 #include "app/services/owner_key.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "app/platform/linux/app_folder/files.h"
 #include "app/services/call.h"
 
 static const size_t owner_file_limit = 8191;
@@ -44,14 +44,7 @@ bool owner_file_path(std::string *path) {
 static void reply_owner_field(const char *id, const char *name, size_t shortest,
                               size_t longest) {
   std::string path, content, value;
-  if (owner_file_path(&path)) {
-    if (FILE *f = fopen(path.c_str(), "rb")) {
-      char buffer[owner_file_limit];
-      size_t n = fread(buffer, 1, sizeof buffer, f);
-      content.assign(buffer, n);
-      fclose(f);
-    }
-  }
+  if (owner_file_path(&path)) file_read_head(path, owner_file_limit, &content);
   if (!find_owner_field(content, name, shortest, longest, &value)) return reply_null(id);
   reply_string(id, value.data(), value.size());
 }

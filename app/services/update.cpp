@@ -2,8 +2,9 @@
 
 #include <string.h>
 
-#include <string>
 #include <atomic>
+#include <new>
+#include <string>
 #include <thread>
 
 #include "app/host/host.h"

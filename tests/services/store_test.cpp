@@ -187,6 +187,11 @@ TEST_F(Store, VaultOfTwoGibibytesOrAFolderAnswersNull) {
   unlink(path.c_str());
   mkdir(path.c_str(), 0700);
   EXPECT_EQ(call_binding("msw_read_vault", "[]"), "null");
+  rmdir(path.c_str());
+  // A pipe in the vault's place must not hang the window waiting for a writer.
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  EXPECT_EQ(call_binding("msw_read_vault", "[]"), "null");
+  unlink(path.c_str());
 }
 
 // --- wipe
@@ -348,6 +353,10 @@ TEST_F(Store, OwnerBindingsReadTheHomeFileAndNeverWriteIt) {
   EXPECT_EQ(call_binding("msw_owner_key", "[]"), "\"" + pub + "\"");
   EXPECT_EQ(call_binding("msw_owner_secret", "[]"), "\"" + priv + "\"");
   EXPECT_EQ(read_text(file), content);
+  unlink(file.c_str());
+  ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+  EXPECT_EQ(call_binding("msw_owner_key", "[]"), "null");
+  unlink(file.c_str());
   std::string saved = getenv("HOME");
   unsetenv("HOME");
   EXPECT_EQ(call_binding("msw_owner_key", "[]"), "null");

@@ -52,7 +52,9 @@ const std::string &app_folder(void) {
 }
 
 bool file_read_whole(const std::string &path, std::string *out) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK so that a pipe put in a file's place can't hang the window; only regular
+  // files are read.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st;
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
@@ -74,6 +76,25 @@ bool file_read_whole(const std::string &path, std::string *out) {
     if (ok) out->swap(data);
   }
   close(fd);
+  return ok;
+}
+
+bool file_read_head(const std::string &path, size_t limit, std::string *out) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  std::string data(ok ? limit : 0, '\0');
+  size_t done = 0;
+  while (ok && done < limit) {
+    ssize_t n = read(fd, &data[done], limit - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    done += (size_t)n;
+  }
+  close(fd);
+  if (ok) out->assign(data, 0, done);
   return ok;
 }
 

@@ -11,9 +11,12 @@ std::string config_home(void);
 // first request; later requests return the same text even if the folder has gone.
 const std::string &app_folder(void);
 
-// The whole file, or false when it can't be opened, is 2 GiB or larger, or can't be read
-// in full.
+// The whole file, or false when it can't be opened, is not a regular file, is 2 GiB or
+// larger, or can't be read in full.
 bool file_read_whole(const std::string &path, std::string *out);
+
+// At most limit bytes from the start of a regular file; false when it can't be opened.
+bool file_read_head(const std::string &path, size_t limit, std::string *out);
 
 // Replaces path with bytes so that a crash or power cut at any moment leaves either the
 // old file or the new one, never a mix: write tmp_path (mode 0600), fsync it, rename it
