@@ -70,8 +70,15 @@ async function startHost() {
     if (j && j.value && j.value.error) throw new Error('WebDriver ' + j.value.error + ': ' + j.value.message);
     return j.value;
   };
+  // Should this process end without stop() (a test time-out), the window goes with it.
+  const orphans = () => {
+    try { process.kill(-driver.pid, 'SIGTERM'); } catch (e) { /* ended */ }
+    try { x.proc.kill(); } catch (e) { /* ended */ }
+  };
+  process.once('exit', orphans);
   let id = null;
   const stop = async () => {
+    process.removeListener('exit', orphans);
     if (id) { try { await call('DELETE', `/session/${id}`); } catch (e) { /* already gone */ } }
     try { process.kill(-driver.pid, 'SIGTERM'); } catch (e) { /* ended */ }
     try { x.proc.kill(); } catch (e) { /* ended */ }
