@@ -1,0 +1,41 @@
+// libFuzzer target: the JSON text routines and the bridge's reading of call messages on
+// arbitrary bytes. Besides the sanitizers' checks it holds the routines to their
+// promises: no output outgrows its input's bound, and quoting then reading gives back
+// the bytes.
+#include <assert.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "bridge.h"
+#include "json_text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  std::string text((const char *)data, size);  // NUL-terminated copy for json_arg
+  int index = size ? data[0] % 8 : 0;
+
+  char *arg = json_arg(text.c_str(), index);
+  if (arg) assert(strlen(arg) <= size);
+  free(arg);
+
+  char *plain = json_unescape(text.data(), text.data() + size);
+  assert(plain);
+  free(plain);
+
+  char *quoted = json_quote(text.data(), size);
+  assert(quoted);
+  std::string array = std::string("[") + quoted + "]";
+  free(quoted);
+  char *back = json_arg(array.c_str(), 0);
+  assert(back);
+  if (!memchr(data, 0, size)) assert(strlen(back) == size && memcmp(back, data, size) == 0);
+  free(back);
+
+  for (const char *key : {"id", "method", "params"}) webview::message_field(text, key);
+  std::string repaired = webview::utf8_repair(text);
+  assert(webview::utf8_valid(repaired));
+  webview::bridge_quote(text);
+  return 0;
+}
