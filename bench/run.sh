@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds and runs the host benchmarks; prints their figures.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOSSWIRE_TESTS=ON >/dev/null
+cmake --build build --target host_assets_bench host_startup_bench mosswire_hosttest
+build/bench/host_assets_bench
+NO_AT_BRIDGE=1 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  build/bench/host_startup_bench build/tests/host/mosswire_hosttest 6
