@@ -332,6 +332,33 @@ TEST_F(Update, InstallSwapsRelaunchesWithTheSwitchAndTheNewCopyRemovesTheOld) {
   EXPECT_FALSE(exists(program + ".old"));
 }
 
+// The program's folder on another file system than the app data folder: no rename can
+// cross, so the verified file is copied into place beside the program.
+TEST_F(Update, InstallAcrossFileSystemsCopiesTheFileIntoPlace) {
+  char pattern[] = "/dev/shm/msw-install-XXXXXX";
+  struct stat here, there;
+  if (!mkdtemp(pattern)) GTEST_SKIP() << "no /dev/shm";
+  std::string folder = pattern, program = folder + "/mosswire";
+  if (stat(folder.c_str(), &there) != 0 || stat(app_path("", "").c_str(), &here) != 0 ||
+      here.st_dev == there.st_dev) {
+    remove_tree(folder);
+    GTEST_SKIP() << "/dev/shm is on the same file system";
+  }
+  ASSERT_TRUE(write_text(program, read_text(MSW_PROBE_PATH)));
+  chmod(program.c_str(), 0755);
+  std::string report = test_home() + "/after-update-shm.txt";
+  setenv("MSW_PROBE_OUT", report.c_str(), 1);
+  probe_answer a = run_probe(program, "");
+  EXPECT_EQ(a.result, "{\"ok\":true}");
+  EXPECT_EQ(a.install, "\"quit\"");
+  EXPECT_EQ(read_text(program), server.asset);
+  EXPECT_EQ(mode_of(program), 0755u);
+  EXPECT_FALSE(exists(program + ".new"));
+  EXPECT_FALSE(exists(app_path(name, "")));
+  EXPECT_EQ(wait_for_file(report), "--after-update\n" + program + "\nold-present\nold-removed\n");
+  remove_tree(folder);
+}
+
 TEST_F(Update, AFolderTheUserCannotWriteGivesManualAndShowsTheFile) {
   std::string folder = make_folder("readonly"), program = folder + "/mosswire";
   std::string old_bytes = read_text(MSW_PROBE_PATH) + "\n#running build\n";
