@@ -11,7 +11,7 @@ const P = require('../../web/protocol.js');
 
 const APP = path.join(__dirname, '../../web/app');
 const EXPORTS = ['normalise', 'keyLabel', 'validPin', 'h', 'parseInvite', 'checkInvite', 'makeInviteCode', 'nameOf',
-  'isFriend', 'isOnline', 'focused', 'dmId', 'ensureDm', 'themeId', 'healthUrl', 'initialData', 'failText', 'S'];
+  'isFriend', 'isOnline', 'focused', 'dmId', 'ensureDm', 'themeId', 'healthUrl', 'initialData', 'failText', 'lookupSpoken', 'S'];
 
 class FakeNode {}
 class FakeEl extends FakeNode {
@@ -39,7 +39,7 @@ class FakeEl extends FakeNode {
   querySelector() { return null; }
 }
 
-function load({ config = {}, natives = {}, platform = 'Linux x86_64' } = {}) {
+function load({ config = {}, natives = {}, platform = 'Linux x86_64', globals = {} } = {}) {
   const files = fs.readdirSync(APP).filter((f) => f.endsWith('.js') && f !== '99-start.js').sort();
   const body = files.map((f) => fs.readFileSync(path.join(APP, f), 'utf8')).join('\n');
   const els = {};
@@ -56,7 +56,7 @@ function load({ config = {}, natives = {}, platform = 'Linux x86_64' } = {}) {
     Vault: { save() {} }, TextEncoder, TextDecoder, URL, console, setTimeout, clearTimeout, performance, Event: class {}, FocusEvent: class {},
     fetch: () => Promise.resolve(),
   };
-  Object.assign(ctx, natives);
+  Object.assign(ctx, natives, globals);
   ctx.window = ctx;
   ctx.addEventListener = () => {};
   vm.createContext(ctx);
@@ -118,6 +118,9 @@ test('page helpers', async (t) => {
     assert.deepEqual(el.children.map((c) => c.text || c.tagName), ['a', 'b', '7', 'i']);
     el.listeners.click[0]();
     assert.equal(clicked, 1);
+    const quiet = app.h('a', { onclick: 'alert(1)', onmouseover: null });
+    assert.deepEqual(plain(quiet.attrs), {}, 'no inline handler from text');
+    assert.deepEqual(quiet.listeners, {});
   });
 
   await t.test('PINs are 4 to 12 digits', () => {
@@ -272,5 +275,35 @@ test('the first vault data', () => {
     dir: { ME: { m: { name: 'n' } } }, names: {}, removals: null, pendingInvite: { g: { ik: 'i' }, k: 'K' },
     rooms: { general: { id: 'general', kind: 'general', name: 'General' } }, msgs: {}, unread: {}, friends: {}, blocked: {},
     settings: { panicCode: 'Escape', panicGlobal: false, notify: true, previews: true, wipeSet: false, seenVersion: '1.1.8' },
+  });
+});
+
+test('spoken lookup without a server', async (t) => {
+  await t.test('a socket that cannot even be made', async () => {
+    class Refused { constructor() { throw new SyntaxError('bad address'); } }
+    const app = load({ config: { SERVER: 'not a url' }, globals: { WebSocket: Refused } });
+    assert.deepEqual(plain(await app.lookupSpoken('123412341234', () => {})), { err: "Couldn't reach the server." });
+  });
+
+  await t.test('a server that never answers: the slow notice at 3 s, giving up at 90 s, the socket closed', async () => {
+    const timers = [];
+    const fakeSet = (fn, ms) => { timers.push({ fn, ms, live: true }); return timers.length; };
+    const fakeClear = (id) => { if (timers[id - 1]) timers[id - 1].live = false; };
+    const sockets = [];
+    class Silent { constructor(url) { this.url = url; this.closed = false; sockets.push(this); } close() { this.closed = true; } send() {} }
+    const fetched = [];
+    const app = load({ globals: { WebSocket: Silent, setTimeout: fakeSet, clearTimeout: fakeClear, fetch: (u, o) => { fetched.push([u, o]); return Promise.resolve(); } } });
+    let slow = 0;
+    const p = app.lookupSpoken('123412341234', () => { slow += 1; });
+    assert.equal(sockets[0].url, 'wss://relay.example:8443/ws');
+    assert.deepEqual(plain(fetched), [['https://relay.example:8443/health', { mode: 'no-cors', cache: 'no-store' }]]);
+    const fire = (ms) => timers.filter((x) => x.live && x.ms === ms).forEach((x) => { x.live = false; x.fn(); });
+    fire(3000);
+    assert.equal(slow, 1);
+    fire(90000);
+    assert.deepEqual(plain(await p), { err: "Couldn't reach the server. Check your internet connection, then try again." });
+    assert.equal(sockets[0].closed, true);
+    assert.equal(timers.filter((x) => x.live).length, 0, 'every timer cleared');
+    sockets[0].onclose && sockets[0].onclose();
   });
 });

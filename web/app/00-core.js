@@ -64,8 +64,10 @@ function h(tag, attrs) {
     Object.keys(attrs).forEach(function (name) {
       var v = attrs[name];
       if (v === null || v === undefined || v === false) return;
-      if (name.slice(0, 2) === 'on' && typeof v === 'function') el.addEventListener(name.slice(2), v);
-      else if (name === 'class') el.className = v;
+      if (name.slice(0, 2) === 'on') {
+        // Only functions: an on… attribute set from text would be an inline handler.
+        if (typeof v === 'function') el.addEventListener(name.slice(2), v);
+      } else if (name === 'class') el.className = v;
       else if (name === 'text') el.textContent = v;
       else if (name === 'style') el.style.cssText = v;
       else el.setAttribute(name, v === true ? '' : v);
