@@ -68,7 +68,8 @@ void msw_notify(const char *id, const char *args, void *) {
     // notification itself does not depend on it here.
     host_add_tray_icon();
     notification_show(notification_field(title.c_str(), 64).c_str(),
-                      notification_field(body.c_str(), 256).c_str(), host_show_window);
+                      notification_field(body.c_str(), 256).c_str(), host_main_window(),
+                      host_show_window);
   }
   reply_null(id);
 }

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -158,6 +159,10 @@ TEST_F(Desktop, PasteReadsAnotherProgramsTextAndNothingFromAnImage) {
 
 TEST_F(Desktop, NotificationsShowTitleAndBodyAndAClickShowsTheWindow) {
   size_t before = fake_notifications_shown().size();
+  GdkPixbuf *icon = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 48, 48);
+  gdk_pixbuf_fill(icon, 0x2e7d32ff);
+  gtk_window_set_icon(GTK_WINDOW(window), icon);
+  g_object_unref(icon);
   EXPECT_EQ(call_binding("msw_notify_setup", "[]"), "null");
   EXPECT_EQ(call_binding("msw_notify", "[\"Ada\",\"hello \xf0\x9f\x8c\xbf\"]"), "null");
   auto shown = fake_notifications_shown();
@@ -167,6 +172,13 @@ TEST_F(Desktop, NotificationsShowTitleAndBodyAndAClickShowsTheWindow) {
   EXPECT_EQ(shown.back().body, "hello \xf0\x9f\x8c\xbf");
   ASSERT_FALSE(shown.back().actions.empty());
   EXPECT_EQ(shown.back().actions[0], "default");
+  // The window's icon travels as the notification's image (its hint name depends on the
+  // protocol version libnotify settles on).
+  auto &hints = shown.back().hints;
+  int image_hints = 0;
+  for (const char *hint : {"image-data", "image_data", "icon_data"})
+    image_hints += (int)std::count(hints.begin(), hints.end(), hint);
+  EXPECT_EQ(image_hints, 1) << ::testing::PrintToString(hints);
 
   fake_notifications_click(shown.back().id, "default");
   EXPECT_TRUE(pump_until([] { return host.show_calls > 0; }));

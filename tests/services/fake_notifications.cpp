@@ -43,10 +43,10 @@ static void method_call(GDBusConnection *, const gchar *, const gchar *, const g
   } else if (name == "Notify") {
     const gchar *app, *icon, *summary, *body;
     guint32 replaces;
-    GVariantIter *actions;
+    GVariantIter *actions, *hints;
     gint32 timeout;
-    g_variant_get(params, "(&su&s&s&sas@a{sv}i)", &app, &replaces, &icon, &summary, &body,
-                  &actions, nullptr, &timeout);
+    g_variant_get(params, "(&su&s&s&sasa{sv}i)", &app, &replaces, &icon, &summary, &body,
+                  &actions, &hints, &timeout);
     shown_notification n;
     n.app = app;
     n.summary = summary;
@@ -54,6 +54,13 @@ static void method_call(GDBusConnection *, const gchar *, const gchar *, const g
     const gchar *action;
     while (g_variant_iter_next(actions, "&s", &action)) n.actions.push_back(action);
     g_variant_iter_free(actions);
+    const gchar *hint;
+    GVariant *value;
+    while (g_variant_iter_next(hints, "{&sv}", &hint, &value)) {
+      n.hints.push_back(hint);
+      g_variant_unref(value);
+    }
+    g_variant_iter_free(hints);
     {
       std::lock_guard<std::mutex> hold(lock);
       n.id = (unsigned)shown.size() + 1;

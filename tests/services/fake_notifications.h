@@ -8,6 +8,7 @@ struct shown_notification {
   unsigned id;
   std::string app, summary, body;
   std::vector<std::string> actions;
+  std::vector<std::string> hints;  // hint names
 };
 
 bool fake_notifications_start(void);
