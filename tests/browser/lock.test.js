@@ -258,6 +258,77 @@ test('black-out', async (t) => {
   }
 });
 
+test('an older vault opens with the defaults of this version, and they are saved', async () => {
+  // Turn the saved vault into one written by an earlier version.
+  const s1 = await unlocked();
+  let old;
+  try {
+    await s1.page.evaluate(async () => {
+      const d = Vault.data;
+      for (const k of ['outbox', 'wanted', 'ann', 'pings', 'spoken']) delete d[k];
+      delete d.rooms.announcements;
+      delete d.settings.startup;
+      delete d.settings.notify;
+      d.settings.previews = false;
+      d.settings.panicCode = 'Tab';
+      d.server = 'wss://old-relay.example';
+      d.friends['0'.repeat(32)] = 'friend';
+      await Vault.saveNow();
+    });
+    old = await s1.page.evaluate(() => {
+      const out = {};
+      for (const k of ['vault.json', 'device.key']) out[k] = localStorage.getItem('msw:' + k);
+      return out;
+    });
+  } finally {
+    await s1.context.close();
+  }
+  const { page, problems, context } = await device((f) => Object.assign(f, old));
+  try {
+    await H.waitScreen(page, 'sUnlock');
+    await H.unlockWith(page, PIN);
+    await H.waitScreen(page, 'sMain', 30000);
+    assert.equal(await page.isVisible('#friendsPane'), true, 'a friend: opens on Friends');
+    assert.equal(await page.isVisible('#chatPane'), false);
+    assert.equal(await page.textContent('#panicKbd'), 'Esc');
+    const d = await page.evaluate(() => Vault.data);
+    for (const k of ['outbox', 'wanted', 'ann', 'pings', 'spoken']) assert.deepEqual(d[k], {}, k);
+    assert.deepEqual(d.rooms.announcements, { id: 'announcements', kind: 'ann', name: 'Announcements' });
+    assert.equal(d.settings.panicCode, 'Escape');
+    assert.equal(d.settings.notify, true);
+    assert.equal(d.settings.previews, true, 'a missing notify turns both on');
+    assert.equal(d.settings.startup, true);
+    assert.equal(d.server, relay.url);
+    assert.deepEqual(await callsOf(page, 'msw_set_panic'), [['Escape', 'false']]);
+    // The fixes reach the file with the next (debounced) save.
+    await page.waitForFunction((before) => localStorage.getItem('msw:vault.json') !== before, old['vault.json'], { timeout: 5000 });
+    await page.reload();
+    await H.waitScreen(page, 'sUnlock');
+    const again = await page.evaluate(async (pin) => { await Vault.unlock(pin); return Vault.data; }, PIN);
+    assert.equal(again.settings.panicCode, 'Escape');
+    assert.equal(again.server, relay.url);
+    assert.deepEqual(problems, []);
+  } finally {
+    await context.close();
+  }
+});
+
+test('opening at login is set again at every unlock, unless switched off', async () => {
+  const s1 = await unlocked();
+  try {
+    assert.deepEqual(await callsOf(s1.page, 'msw_startup'), [['true']]);
+    await s1.page.evaluate(async () => { Vault.data.settings.startup = false; await Vault.saveNow(); });
+    await s1.page.reload();
+    await H.waitScreen(s1.page, 'sUnlock');
+    await H.unlockWith(s1.page, PIN);
+    await H.waitScreen(s1.page, 'sMain', 30000);
+    assert.deepEqual(await callsOf(s1.page, 'msw_startup'), []);
+    assert.deepEqual(s1.problems, []);
+  } finally {
+    await s1.context.close();
+  }
+});
+
 test('while locked, the key and the host events do nothing', async () => {
   const { page, problems, context } = await device();
   try {

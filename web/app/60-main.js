@@ -9,7 +9,19 @@ async function knowSelf() {
   if (info && info.id === D.me) S.info[D.me] = info;
 }
 
+// A start that fails half-way leaves nothing half-open: the next PIN entry starts again.
 async function unlockedStart() {
+  try {
+    await startUnlocked();
+  } catch (e) {
+    S.unlocked = false;
+    D = null;
+    await Vault.lock();
+    throw e;
+  }
+}
+
+async function startUnlocked() {
   D = Vault.data;
   var changed = normalise(D);
   S.unlocked = true;
