@@ -313,6 +313,24 @@ test('an older vault opens with the defaults of this version, and they are saved
   }
 });
 
+test('a vault whose identity is damaged says so and stays locked', async () => {
+  const s1 = await unlocked();
+  try {
+    await s1.page.evaluate(async () => { Vault.data.me = 'not-an-id'; await Vault.saveNow(); });
+    await s1.page.reload();
+    await H.waitScreen(s1.page, 'sUnlock');
+    await H.unlockWith(s1.page, PIN);
+    assert.equal(await waitText(s1.page, 'unlockErr', /Couldn't unlock/), "Couldn't unlock: createBox needs the own member id");
+    assert.equal(await H.screen(s1.page), 'sUnlock');
+    assert.equal(await s1.page.evaluate(() => Vault.data), null);
+    await s1.page.keyboard.press('Escape');
+    assert.equal(await isBlack(s1.page), false, 'still locked: no black-out');
+    assert.deepEqual(s1.problems, []);
+  } finally {
+    await s1.context.close();
+  }
+});
+
 test('opening at login is set again at every unlock, unless switched off', async () => {
   const s1 = await unlocked();
   try {
