@@ -128,6 +128,20 @@ TEST_F(Store, ReplaceThatCannotMoveKeepsTheTargetAndRemovesTheTemporaryFile) {
   EXPECT_EQ(call_binding("msw_read_vault", "[]"), "null");
 }
 
+TEST_F(Store, ALeftoverTemporaryNameIsReplacedNeverWrittenThrough) {
+  std::string elsewhere = test_home() + "/elsewhere.txt";
+  ASSERT_TRUE(write_text(elsewhere, "someone else's file"));
+  ASSERT_EQ(symlink(elsewhere.c_str(), folder_file("vault.json.tmp").c_str()), 0);
+  EXPECT_EQ(call_binding("msw_write_vault", "[\"mine\"]"), "true");
+  EXPECT_EQ(read_text(elsewhere), "someone else's file");
+  EXPECT_EQ(read_text(folder_file("vault.json")), "mine");
+  ASSERT_TRUE(write_text(folder_file("vault.json.tmp"), "half a vault from a crash"));
+  chmod(folder_file("vault.json.tmp").c_str(), 0644);
+  EXPECT_EQ(call_binding("msw_write_vault", "[\"again\"]"), "true");
+  EXPECT_EQ(read_text(folder_file("vault.json")), "again");
+  EXPECT_EQ(mode_of(folder_file("vault.json")), 0600u);
+}
+
 TEST_F(Store, WriteThatRunsOutOfSpaceKeepsTheOldVault) {
   ASSERT_EQ(call_binding("msw_write_vault", "[\"old contents\"]"), "true");
   // A file size limit makes write() fail part way, as a full disk would.
@@ -162,7 +176,7 @@ TEST_F(Store, WriteSyncsTheDataBeforeTheRenameAndTheFolderAfterIt) {
     return lines.size();
   };
   auto result_of = [&](size_t i) { return lines[i].substr(lines[i].rfind("= ") + 2); };
-  size_t open_tmp = find_line(0, "\"" + tmp + "\", O_WRONLY|O_CREAT|O_TRUNC");
+  size_t open_tmp = find_line(0, "\"" + tmp + "\", O_WRONLY|O_CREAT");
   ASSERT_LT(open_tmp, lines.size()) << text;
   size_t sync_tmp = find_line(open_tmp, "fsync(" + result_of(open_tmp) + ")");
   size_t rename = find_line(open_tmp, "rename(\"" + tmp + "\", \"" + folder_file("vault.json") + "\")");

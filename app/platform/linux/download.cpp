@@ -54,7 +54,7 @@ static bool fetch(const std::string &url, int fd, const download_limits &limits)
 bool download_file(const std::string &url, const std::string &path, const std::string &part_path,
                    const download_limits &limits) {
   file_delete(part_path);
-  int fd = open(part_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int fd = open(part_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   bool ok = fetch(url, fd, limits) && fsync(fd) == 0;
   if (close(fd) != 0) ok = false;

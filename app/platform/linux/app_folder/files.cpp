@@ -121,9 +121,12 @@ bool folder_sync(const std::string &path) {
  */
 bool file_replace_atomic(const std::string &path, const std::string &tmp_path,
                          const char *bytes, size_t length, unsigned mode) {
-  int fd = open(tmp_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  // A fresh file every time: whatever a crash left under the temporary name (a file with
+  // other rights, a link to elsewhere) is removed, never written through.
+  unlink(tmp_path.c_str());
+  int fd = open(tmp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) return false;
-  bool ok = fchmod(fd, mode) == 0;  // an old .tmp left by a crash may carry other rights
+  bool ok = fchmod(fd, mode) == 0;  // the umask may have taken bits away
   size_t done = 0;
   while (ok && done < length) {
     ssize_t n = write(fd, bytes + done, length - done);
