@@ -1,6 +1,7 @@
 // A small real program that stands in for mosswire in the update tests: it runs the two
 // update bindings as the page would, and, started with "--after-update" by the install
 // step, reports how it was started and removes the copy it replaced.
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -32,9 +33,11 @@ static int after_update(int argc, char **argv) {
   std::string exe = executable_path(), old_path = exe + ".old";
   bool had_old = file_exists(old_path);
   remove_old_copy(old_path);
+  // Descriptor 9 stands for the old copy's lock: the new copy must not hold it.
   std::string report = std::string(argc == 2 ? argv[1] : "?") + "\n" + exe + "\n" +
                        (had_old ? "old-present" : "old-missing") + "\n" +
-                       (file_exists(old_path) ? "old-kept" : "old-removed") + "\n";
+                       (file_exists(old_path) ? "old-kept" : "old-removed") + "\n" +
+                       (fcntl(9, F_GETFD) == -1 ? "lock-released" : "lock-inherited") + "\n";
   const char *out = getenv("MSW_PROBE_OUT");
   if (!out) return 1;
   std::string tmp = std::string(out) + ".tmp";
@@ -45,6 +48,9 @@ int main(int argc, char **argv) {
   if (argc >= 2 && strcmp(argv[1], "--after-update") == 0) return after_update(argc, argv);
   if (argc < 4 || strcmp(argv[1], "update") != 0) return 64;
   if (argc > 4 && strcmp(argv[4], "--drop-dac") == 0) drop_dac_override();
+  // Something the host keeps open without close-on-exec, like a lock file.
+  int lock = open("/dev/null", O_RDONLY);
+  if (lock >= 0 && lock != 9) dup2(lock, 9), close(lock);
   update_source_setting().base = argv[2];
   update_source_setting().limits = {5, 5};
   std::string args = std::string("[\"") + argv[3] + "\"]";

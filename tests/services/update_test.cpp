@@ -328,7 +328,7 @@ TEST_F(Update, InstallSwapsRelaunchesWithTheSwitchAndTheNewCopyRemovesTheOld) {
   EXPECT_EQ(mode_of(program), 0750u);
   EXPECT_FALSE(exists(app_path(name, "")));  // moved, not copied
 
-  EXPECT_EQ(wait_for_file(report), "--after-update\n" + program + "\nold-present\nold-removed\n");
+  EXPECT_EQ(wait_for_file(report), "--after-update\n" + program + "\nold-present\nold-removed\nlock-released\n");
   EXPECT_FALSE(exists(program + ".old"));
 }
 
@@ -355,7 +355,7 @@ TEST_F(Update, InstallAcrossFileSystemsCopiesTheFileIntoPlace) {
   EXPECT_EQ(mode_of(program), 0755u);
   EXPECT_FALSE(exists(program + ".new"));
   EXPECT_FALSE(exists(app_path(name, "")));
-  EXPECT_EQ(wait_for_file(report), "--after-update\n" + program + "\nold-present\nold-removed\n");
+  EXPECT_EQ(wait_for_file(report), "--after-update\n" + program + "\nold-present\nold-removed\nlock-released\n");
   remove_tree(folder);
 }
 

@@ -1,6 +1,7 @@
 #include "app/platform/linux/spawn.h"
 
 #include <limits.h>
+#include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
 
@@ -13,9 +14,31 @@ std::string executable_path(void) {
   return std::string(buffer, (size_t)n);
 }
 
+/*
+ * The new copy must not inherit this process's descriptors: the single-instance lock, the
+ * listening socket or the display connection would stay open in it, and the lock it waits
+ * for would then never be released. Signals start from their defaults, unblocked.
+ */
 bool spawn_detached(const std::string &program, const char *arg) {
   char *argv[] = {const_cast<char *>(program.c_str()), const_cast<char *>(arg), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  if (posix_spawnattr_init(&attributes) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return false;
+  }
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid;
   // The child outlives this process, which quits right away; init reaps it.
-  return posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) == 0;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0;
 }

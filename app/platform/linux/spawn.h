@@ -6,5 +6,6 @@
 std::string executable_path(void);
 
 // Starts program with the single switch arg (posix_spawn, this process's environment and
-// folder, no wait). False when it could not be started.
+// folder, no wait), passing on only standard input, output and error. False when it could
+// not be started.
 bool spawn_detached(const std::string &program, const char *arg);
