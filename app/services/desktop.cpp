@@ -34,7 +34,13 @@ void msw_attention(const char *id, const char *, void *) {
 
 void msw_title(const char *id, const char *args, void *) {
   std::string title;
-  if (arg_text(args, 0, &title)) host_set_title(title.c_str());
+  if (arg_text(args, 0, &title)) {
+    // A lone surrogate escape decodes to bytes that are not UTF-8; the window system
+    // wants valid text.
+    gchar *valid = g_utf8_make_valid(title.c_str(), -1);
+    host_set_title(valid);
+    g_free(valid);
+  }
   reply_null(id);
 }
 

@@ -60,9 +60,13 @@ TEST_F(Desktop, TitleTakesTheTextAsGiven) {
   EXPECT_EQ(call_binding("msw_title", "[\"mosswire (3)\"]"), "null");
   EXPECT_EQ(call_binding("msw_title", "[null]"), "null");
   EXPECT_EQ(call_binding("msw_title", "[]"), "null");
-  ASSERT_EQ(host.titles.size(), 2u);
+  EXPECT_EQ(call_binding("msw_title", "[\"a\\ud83dx\"]"), "null");
+  ASSERT_EQ(host.titles.size(), 3u);
   EXPECT_EQ(host.titles[0], "mosswire (3)");
   EXPECT_EQ(host.titles[1], "null");
+  EXPECT_TRUE(g_utf8_validate(host.titles[2].c_str(), -1, nullptr)) << host.titles[2];
+  EXPECT_EQ(host.titles[2].front(), 'a');
+  EXPECT_EQ(host.titles[2].back(), 'x');
 }
 
 TEST_F(Desktop, FocusedOnlyWhenShownAndActive) {
