@@ -31,7 +31,7 @@ static const char result_mismatch[] =
 update_source &update_source_setting(void) {
   // A dead network must end in an error, not a wait without end: no connection within
   // 30 s, or 60 s without a byte, fails the download.
-  static update_source source = {MSW_DOWNLOAD_BASE, {30, 60}};
+  static update_source source = {MSW_DOWNLOAD_BASE, {30, 60, 0}};
   return source;
 }
 
@@ -52,8 +52,11 @@ struct update_call {
 static const char *run_update(const update_call &call) {
   std::string release = call.source.base + "/releases/download/" + call.tag + "/";
   const download_limits &limits = call.source.limits;
+  // A checksum list is a few lines; a server that sends more is not sending one.
+  download_limits list_limits = limits;
+  list_limits.max_bytes = 1 << 20;
   if (!download_file(release + "SHA256SUMS.txt", app_path("SHA256SUMS.txt", ""),
-                     app_path("SHA256SUMS.txt", ".part"), limits))
+                     app_path("SHA256SUMS.txt", ".part"), list_limits))
     return result_download;
   std::string list;
   bool read = read_app_file("SHA256SUMS.txt", &list);

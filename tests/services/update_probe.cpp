@@ -52,7 +52,7 @@ int main(int argc, char **argv) {
   int lock = open("/dev/null", O_RDONLY);
   if (lock >= 0 && lock != 9) dup2(lock, 9), close(lock);
   update_source_setting().base = argv[2];
-  update_source_setting().limits = {5, 5};
+  update_source_setting().limits = {5, 5, 0};
   std::string args = std::string("[\"") + argv[3] + "\"]";
   std::string started = call_binding("msw_update", args.c_str());
   std::string result = started;

@@ -194,7 +194,7 @@ class Update : public ::testing::Test {
     ASSERT_GT(server.port, 0);
     host_reset();
     update_source_setting().base = base();
-    update_source_setting().limits = {5, 2};
+    update_source_setting().limits = {5, 2, 0};
     delete_app_file(name);
   }
   // The reply of one msw_update, waiting for its worker; "<...>" texts on trouble.
@@ -281,11 +281,15 @@ TEST_F(Update, AFailedDownloadKeepsTheOldFileAndLeavesNoPart) {
   std::string target = test_home() + "/target", part = target + ".part";
   ASSERT_TRUE(write_text(target, "old"));
   ASSERT_TRUE(write_text(part, "stale"));
-  EXPECT_FALSE(download_file(base("/missing"), target, part, {5, 2}));
+  EXPECT_FALSE(download_file(base("/missing"), target, part, {5, 2, 0}));
   EXPECT_EQ(read_text(target), "old");
   EXPECT_FALSE(exists(part));
-  EXPECT_TRUE(download_file(base("/releases/download/v1.0.0/other.txt"), target, part, {5, 2}));
+  EXPECT_TRUE(download_file(base("/releases/download/v1.0.0/other.txt"), target, part, {5, 2, 0}));
   EXPECT_EQ(read_text(target), "another file of the release\n");
+  // A body beyond its bound fails like any other broken download.
+  EXPECT_FALSE(download_file(base("/releases/download/v1.0.0/other.txt"), target, part, {5, 2, 10}));
+  EXPECT_EQ(read_text(target), "another file of the release\n");
+  EXPECT_FALSE(exists(part));
 }
 
 // --- installing, run by a real program from a temporary folder

@@ -9,14 +9,21 @@
 
 #include "app/platform/linux/app_folder/files.h"
 
+struct part_file {
+  int fd;
+  long long written, max_bytes;
+};
+
 static size_t write_part(char *data, size_t size, size_t count, void *user) {
-  int fd = *(int *)user;
+  part_file *part = (part_file *)user;
   size_t total = size * count, done = 0;
+  if (part->max_bytes && part->written + (long long)total > part->max_bytes) return 0;
   while (done < total) {
-    ssize_t n = write(fd, data + done, total - done);
+    ssize_t n = write(part->fd, data + done, total - done);
     if (n <= 0) return 0;  // libcurl then ends the transfer with CURLE_WRITE_ERROR
     done += (size_t)n;
   }
+  part->written += (long long)total;
   return total;
 }
 
@@ -45,7 +52,8 @@ static bool fetch(const std::string &url, int fd, const download_limits &limits)
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stall_seconds);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "mosswire");
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_part);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &fd);
+  part_file part = {fd, 0, limits.max_bytes};
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &part);
   CURLcode rc = curl_easy_perform(curl);
   curl_easy_cleanup(curl);
   return rc == CURLE_OK;

@@ -5,6 +5,7 @@
 struct download_limits {
   long connect_seconds;  // give up when no connection is made within this time
   long stall_seconds;    // give up when no byte arrives for this long
+  long long max_bytes;   // give up when the body grows beyond this; 0 for no bound
 };
 
 // Fetches url into part_path (mode 0600), following redirects, then renames it to path.
