@@ -68,6 +68,12 @@ const isAsk = (page) => page.evaluate(() => document.getElementById('black').cla
 const appHidden = (page) => page.evaluate(() => document.getElementById('app').classList.contains('hidden'));
 const callsOf = (page, name) => page.evaluate((n) => window.__mswCalls.filter((c) => c.name === n).map((c) => c.args), name);
 
+// Typing on the black screen, once its PIN field has the focus (it takes it on the next turn).
+async function typeBlack(page, text) {
+  await page.waitForFunction(() => document.activeElement && document.activeElement.id === 'blackPin');
+  await page.keyboard.type(text);
+}
+
 async function waitText(page, id, re) {
   await page.waitForFunction(([i, src]) => new RegExp(src).test(document.getElementById(i).textContent), [id, re.source], { timeout: 20000 });
   return errText(page, id);
@@ -152,7 +158,7 @@ test('black-out', async (t) => {
       await page.keyboard.press('Escape');
       assert.equal(await isAsk(page), true);
       assert.equal(await page.isVisible('#blackAsk'), true);
-      await page.keyboard.type('12x3');
+      await typeBlack(page, '12x3');
       assert.equal(await page.textContent('#blackDots'), '•••');
       await page.waitForTimeout(320);
       await page.keyboard.press('Escape');
@@ -167,7 +173,7 @@ test('black-out', async (t) => {
     });
 
     await t.test('a wrong PIN only shakes the dots', async () => {
-      await page.keyboard.type('1111');
+      await typeBlack(page, '1111');
       await page.keyboard.press('Enter');
       const shown = await page.waitForFunction(() => {
         const dots = document.getElementById('blackDots');
@@ -181,7 +187,7 @@ test('black-out', async (t) => {
 
     await t.test('during an attempt wait the right PIN only shakes too', async () => {
       await H.files.set(page, 'attempts.txt', `5 ${Date.now() + 60000}`);
-      await page.keyboard.type(PIN);
+      await typeBlack(page, PIN);
       await page.keyboard.press('Enter');
       await page.waitForFunction(() => document.getElementById('blackDots').classList.contains('shake'), null, { timeout: 20000 });
       assert.equal(await isBlack(page), true);
@@ -190,7 +196,7 @@ test('black-out', async (t) => {
     });
 
     await t.test('the right PIN brings the app back', async () => {
-      await page.keyboard.type(PIN);
+      await typeBlack(page, PIN);
       await page.keyboard.press('Enter');
       await page.waitForFunction(() => document.getElementById('black').classList.contains('hidden'), null, { timeout: 20000 });
       assert.equal(await appHidden(page), false);
@@ -214,13 +220,13 @@ test('black-out', async (t) => {
       await page.waitForTimeout(320);
       await page.evaluate(() => window.MswPanic());
       assert.equal(await isAsk(page), true);
-      await page.keyboard.type(PIN);
+      await typeBlack(page, PIN);
       await page.keyboard.press('Enter');
       await page.waitForFunction(() => document.getElementById('black').classList.contains('hidden'), null, { timeout: 20000 });
       await page.click('#panicBtn');
       assert.equal(await isBlack(page), true);
       assert.equal(await isAsk(page), false);
-      await page.keyboard.type(PIN);
+      await typeBlack(page, PIN);
       await page.keyboard.press('Enter');
       await page.waitForFunction(() => document.getElementById('black').classList.contains('hidden'), null, { timeout: 20000 });
     });
@@ -235,7 +241,7 @@ test('black-out', async (t) => {
         setTimeout(() => resolve('none'), 200);
       }));
       assert.equal(seen, 'focus');
-      await page.keyboard.type(PIN);
+      await typeBlack(page, PIN);
       await page.keyboard.press('Enter');
       await page.waitForFunction(() => document.getElementById('black').classList.contains('hidden'), null, { timeout: 20000 });
     });
@@ -247,7 +253,7 @@ test('black-out', async (t) => {
       assert.equal(await page.isVisible('#modal'), false);
       await page.waitForTimeout(320);
       await page.keyboard.press('Escape');
-      await page.keyboard.type(WIPE);
+      await typeBlack(page, WIPE);
       await page.keyboard.press('Enter');
     });
 
@@ -471,9 +477,9 @@ async function shootAll(page, theme) {
   await page.keyboard.press('Escape');
   await page.waitForTimeout(320);
   await page.keyboard.press('Escape');
-  await page.keyboard.type(PIN.slice(0, 3));
+  await typeBlack(page, PIN.slice(0, 3));
   await shot('black-ask');
-  await page.keyboard.type(PIN.slice(3));
+  await typeBlack(page, PIN.slice(3));
   await page.keyboard.press('Enter');
   await page.waitForFunction(() => document.getElementById('black').classList.contains('hidden'), null, { timeout: 20000 });
   await page.evaluate(() => {
