@@ -51,6 +51,8 @@ void set_panic(const char *id, const char *args, void *) {
   host_reply(id, ok ? "true" : "false");
 }
 
+void tray(const char *id, const char *, void *) { host_reply(id, host_add_tray_icon() ? "true" : "false"); }
+
 // Prints the moment a page step happened, for the start-up benchmark.
 void mark(const char *id, const char *args, void *) {
   timespec ts;
@@ -66,6 +68,7 @@ const msw_binding msw_bindings[] = {
     {"msw_mark", mark},     {"msw_title", title},       {"msw_echo", echo},
     {"msw_result", result}, {"msw_reject", reject},     {"msw_worker", worker},
     {"msw_bad_utf8", bad_utf8}, {"msw_set_panic", set_panic},
+    {"msw_tray", tray},
 };
 const int msw_binding_count = sizeof msw_bindings / sizeof msw_bindings[0];
 

@@ -1,11 +1,12 @@
 // The real program under Xvfb. The variant built from the host test page reports what
 // the page itself saw in the window title; the plain program is checked from outside.
 //
-//   window_test VARIANT PROGRAM      (DISPLAY must name a running X server)
+//   window_test VARIANT PROGRAM TRAY_WATCHER   (under an X server and a session bus)
 #include <gtest/gtest.h>
 
 #include <X11/keysym.h>
 #include <signal.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <functional>
@@ -16,7 +17,7 @@
 
 namespace {
 
-std::string variant_path, program_path;
+std::string variant_path, program_path, tray_watcher_path;
 
 bool wait_until(const std::function<bool()> &done, int timeout_ms) {
   double end = monotonic_ms() + timeout_ms;
@@ -72,7 +73,7 @@ TEST(HostWindow, PageBridgeTrayAndBlackOutKey) {
   ASSERT_TRUE(wait_until([&] { return app.title().find("ready") != std::string::npos; }, 60000))
       << "page never got ready; title: " << app.title();
   std::string seen = app.title();
-  EXPECT_NE(seen.find("|bridge-ok|"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("|bridge-ok|tray:false|"), std::string::npos) << seen;  // no tray host here
   EXPECT_NE(seen.find("taken:false|f8:true|refused:false|f9:true"), std::string::npos) << seen;
   EXPECT_TRUE(x_viewable(&app.x, app.window));
 
@@ -112,6 +113,8 @@ TEST(HostWindow, PageBridgeTrayAndBlackOutKey) {
   kill_and_reap(second);
   EXPECT_TRUE(wait_until([&] { return x_viewable(&app.x, app.window); }, 10000)) << "window not shown again";
   EXPECT_EQ(wait_exit(app.pid, 0), -1);
+  EXPECT_TRUE(wait_until([&] { return app.title().rfind("|focus:true") == app.title().size() - 11; }, 10000))
+      << app.title();
 
   // Ending the session quits like the tray's Quit: exit code 0, the key released.
   kill(app.pid, SIGTERM);
@@ -120,6 +123,41 @@ TEST(HostWindow, PageBridgeTrayAndBlackOutKey) {
   x_ungrab_key(&mine, XK_F9);
   x_ungrab_key(&mine, XK_F10);
   x_close(&mine);
+}
+
+// With a tray host on the session bus the icon registers there, and its menu's entries
+// bring the hidden window back and quit the program.
+TEST(HostWindow, TrayMenuOpensAndQuits) {
+  ASSERT_FALSE(tray_watcher_path.empty());
+  int watcher_out = -1;
+  pid_t watcher = spawn_program({tray_watcher_path}, {}, &watcher_out);
+  ASSERT_EQ(read_line_with(watcher_out, "ready", 10000), "ready");
+
+  running_app app(variant_path);
+  ASSERT_TRUE(app.find_window(30000));
+  ASSERT_TRUE(wait_until([&] { return app.title().find("ready") != std::string::npos; }, 60000)) << app.title();
+  EXPECT_NE(app.title().find("|tray:true|"), std::string::npos) << app.title();
+  EXPECT_NE(read_line_with(watcher_out, "registered ", 10000), "");
+  EXPECT_EQ(read_line_with(watcher_out, "menu ", 10000), "menu Open mosswire|Quit mosswire");
+
+  x_send_close(&app.x, app.window);
+  EXPECT_TRUE(wait_until([&] { return !x_viewable(&app.x, app.window); }, 10000));
+  kill(watcher, SIGUSR1);
+  EXPECT_EQ(read_line_with(watcher_out, "clicked", 10000), "clicked Open mosswire");
+  EXPECT_TRUE(wait_until([&] { return x_viewable(&app.x, app.window); }, 10000)) << "Open did not show the window";
+
+  kill(watcher, SIGUSR2);
+  EXPECT_EQ(read_line_with(watcher_out, "clicked", 10000), "clicked Quit mosswire");
+  EXPECT_EQ(wait_exit(app.pid, 15000), 0) << "Quit did not end the program";
+  x_session mine;
+  ASSERT_TRUE(x_open(&mine));
+  EXPECT_TRUE(x_grab_key(&mine, XK_F9)) << "the black-out key outlived Quit";
+  x_close(&mine);
+
+  kill(watcher, SIGTERM);
+  wait_exit(watcher, 5000);
+  kill_and_reap(watcher);
+  close(watcher_out);
 }
 
 TEST(HostWindow, TheProgramStartsOnceAndEndsCleanly) {
@@ -152,5 +190,6 @@ int main(int argc, char **argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (argc > 1) variant_path = argv[1];
   if (argc > 2) program_path = argv[2];
+  if (argc > 3) tray_watcher_path = argv[3];
   return RUN_ALL_TESTS();
 }

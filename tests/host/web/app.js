@@ -35,7 +35,7 @@
     for (var i = 0; i < 50; i++) many.push(window.msw_result(String(i)));
     check('many', (await Promise.all(many)).reduce(function (s, v) { return s + v; }, 0), 1225);
     var names = ['msw_mark', 'msw_title', 'msw_echo', 'msw_result', 'msw_reject', 'msw_worker', 'msw_bad_utf8',
-      'msw_set_panic'];
+      'msw_set_panic', 'msw_tray'];
     check('bound', names.filter(function (n) { return typeof window[n] === 'function'; }).length, names.length);
     try { window.__webview__.onBind('msw_echo'); fails.push('rebind'); }
     catch (e) { check('rebind', e.message, 'Property "msw_echo" already exists'); }
@@ -53,6 +53,7 @@
   async function main() {
     var fails = await bridgeChecks();
     log.push(fails.length ? 'FAIL:' + fails.join(',') : 'bridge-ok');
+    log.push('tray:' + await window.msw_tray());
     await keyChecks();
     log.push('ready');
     report();
