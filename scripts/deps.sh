@@ -9,7 +9,7 @@ packages=(
   libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev libnotify-dev
   libsecret-1-dev libcurl4-openssl-dev libssl-dev libx11-dev libgtest-dev googletest
   xvfb xauth xdotool x11-utils webkit2gtk-driver chromium dbus dbus-x11 gnome-keyring
-  libsecret-tools openssl python3-cryptography ca-certificates nodejs npm strace
+  libsecret-tools openssl python3-cryptography python3-gi ca-certificates nodejs npm strace
 )
 
 missing=()
