@@ -35,8 +35,10 @@ update_source &update_source_setting(void) {
   return source;
 }
 
-// update_running is touched only on the UI thread; update_ready is set by the worker
-// before its result is dispatched, and read on the UI thread after that result arrived.
+// update_running is touched only on the UI thread. update_ready is set by the worker
+// before its result is dispatched, and read on the UI thread after that result arrived;
+// a later update clears it while it replaces the file, so a download that fails its
+// check is never installed in place of the one that passed.
 static bool update_running = false;
 static std::atomic<bool> update_ready(false);
 
@@ -64,6 +66,9 @@ static const char *run_update(const update_call &call) {
   unsigned char listed[32], actual[32];
   if (!read || !find_checksum(list.data(), list.size(), update_asset_name, listed))
     return result_no_checksum;
+  // The verified file of an earlier update is about to be replaced by one not yet checked:
+  // from here until the check passes there is nothing to install.
+  update_ready = false;
   if (!download_file(release + update_asset_name, app_path(update_asset_name, ""),
                      app_path(update_asset_name, ".part"), limits))
     return result_download;

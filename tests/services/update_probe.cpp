@@ -53,10 +53,16 @@ int main(int argc, char **argv) {
   if (lock >= 0 && lock != 9) dup2(lock, 9), close(lock);
   update_source_setting().base = argv[2];
   update_source_setting().limits = {5, 5, 0};
-  std::string args = std::string("[\"") + argv[3] + "\"]";
-  std::string started = call_binding("msw_update", args.c_str());
-  std::string result = started;
-  if (started == "<no reply>" && host_wait_dispatched(30000)) result = host.replies.back().second;
+  // Tags separated by commas are updated to one after another; the last result counts.
+  std::string tags = argv[3], result;
+  for (size_t at = 0; at <= tags.size();) {
+    size_t comma = tags.find(',', at);
+    if (comma == std::string::npos) comma = tags.size();
+    std::string args = "[\"" + tags.substr(at, comma - at) + "\"]";
+    result = call_binding("msw_update", args.c_str());
+    if (result == "<no reply>" && host_wait_dispatched(30000)) result = host.replies.back().second;
+    at = comma + 1;
+  }
   std::string install = call_binding("msw_update_install", "[]");
   printf("%s\n%s\n%d\n", result.c_str(), install.c_str(), host.terminate_calls);
   return 0;

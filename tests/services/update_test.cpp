@@ -299,8 +299,9 @@ struct probe_answer {
   int terminated = -1;
 };
 
-static probe_answer run_probe(const std::string &program, const std::string &extra) {
-  std::string out = run(program + " update " + base() + " v1.0.0 " + extra);
+static probe_answer run_probe(const std::string &program, const std::string &extra,
+                              const char *tags = "v1.0.0") {
+  std::string out = run(program + " update " + base() + " " + tags + " " + extra);
   probe_answer a;
   size_t first = out.find('\n'), second = out.find('\n', first + 1);
   if (second == std::string::npos) return a;
@@ -361,6 +362,20 @@ TEST_F(Update, InstallAcrossFileSystemsCopiesTheFileIntoPlace) {
   EXPECT_FALSE(exists(app_path(name, "")));
   EXPECT_EQ(wait_for_file(report), "--after-update\n" + program + "\nold-present\nold-removed\nlock-released\n");
   remove_tree(folder);
+}
+
+TEST_F(Update, ALaterDownloadThatFailsItsCheckLeavesNothingToInstall) {
+  std::string folder = make_folder("second"), program = folder + "/mosswire";
+  std::string old_bytes = read_text(MSW_PROBE_PATH);
+  ASSERT_TRUE(write_text(program, old_bytes));
+  chmod(program.c_str(), 0755);
+  probe_answer a = run_probe(program, "", "v1.0.0,v1.0.2");
+  EXPECT_EQ(a.result, mismatch);
+  EXPECT_EQ(a.install, "\"none\"");
+  EXPECT_EQ(a.terminated, 0);
+  EXPECT_EQ(read_text(program), old_bytes);
+  EXPECT_FALSE(exists(program + ".old"));
+  EXPECT_FALSE(exists(app_path(name, "")));
 }
 
 TEST_F(Update, AFolderTheUserCannotWriteGivesManualAndShowsTheFile) {
