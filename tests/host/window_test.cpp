@@ -34,6 +34,23 @@ int count_of(const std::string &text, const std::string &what) {
   return n;
 }
 
+// A child process of `parent` whose name (comm, 15 characters) is `name`, or 0.
+pid_t child_named(pid_t parent, const std::string &name) {
+  std::string list = "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
+  FILE *f = fopen(list.c_str(), "r");
+  if (!f) return 0;
+  pid_t found = 0;
+  int pid;
+  while (!found && fscanf(f, "%d", &pid) == 1) {
+    FILE *c = fopen(("/proc/" + std::to_string(pid) + "/comm").c_str(), "r");
+    char comm[64] = {0};
+    if (c && fgets(comm, sizeof comm, c) && std::string(comm).compare(0, name.size(), name) == 0) found = pid;
+    if (c) fclose(c);
+  }
+  fclose(f);
+  return found;
+}
+
 struct running_app {
   temp_home home;
   x_session x;
@@ -158,6 +175,54 @@ TEST(HostWindow, TrayMenuOpensAndQuits) {
   wait_exit(watcher, 5000);
   kill_and_reap(watcher);
   close(watcher_out);
+}
+
+// The page's process dying (a crash, the memory limit) loads the page again instead of
+// leaving an empty window.
+TEST(HostWindow, ACrashedPageIsLoadedAgain) {
+  running_app app(variant_path);
+  ASSERT_TRUE(app.find_window(30000));
+  ASSERT_TRUE(wait_until([&] { return app.title().find("ready") != std::string::npos; }, 60000)) << app.title();
+  std::string before = app.title();
+  pid_t page = child_named(app.pid, "WebKitWebProces");
+  ASSERT_GT(page, 0) << "no web process found";
+  kill(page, SIGKILL);
+  ASSERT_TRUE(wait_until([&] { pid_t now = child_named(app.pid, "WebKitWebProces");
+                               return now > 0 && now != page; }, 30000)) << "no new web process";
+  // The page starts over (its log begins again) and gets ready once more.
+  EXPECT_TRUE(wait_until([&] { return app.title() != before && app.title().find("ready") != std::string::npos &&
+                                      app.title().find("|bridge-ok|") != std::string::npos; }, 60000))
+      << before << " then " << app.title();
+  kill(app.pid, SIGTERM);
+  EXPECT_EQ(wait_exit(app.pid, 15000), 0);
+}
+
+// Without a display the program says so on stderr and ends with 1; a second start is
+// still told apart first and ends with 0.
+TEST(HostStart, WithoutADisplay) {
+  ASSERT_FALSE(program_path.empty());
+  temp_home home;
+  std::vector<std::string> env = home.env();
+  env.push_back("DISPLAY=");
+  env.push_back("WAYLAND_DISPLAY=");
+  int out = -1;
+  pid_t pid = spawn_program({"/bin/sh", "-c", "exec \"$0\" 2>&1", program_path}, env, &out);
+  EXPECT_EQ(read_line_with(out, "", 10000),
+            "mosswire needs a graphical desktop session, and no display was found. Open mosswire from your desktop.");
+  EXPECT_EQ(wait_exit(pid, 10000), 1);
+  kill_and_reap(pid);
+  close(out);
+
+  running_app app(program_path);
+  ASSERT_TRUE(app.find_window(30000));
+  env = app.env();
+  env.push_back("DISPLAY=");
+  env.push_back("WAYLAND_DISPLAY=");
+  pid_t second = spawn_program({program_path}, env);
+  EXPECT_EQ(wait_exit(second, 10000), 0);
+  kill_and_reap(second);
+  kill(app.pid, SIGTERM);
+  EXPECT_EQ(wait_exit(app.pid, 15000), 0);
 }
 
 TEST(HostWindow, TheProgramStartsOnceAndEndsCleanly) {

@@ -4,7 +4,7 @@
 (function () {
   'use strict';
   HostTestOrder.push('app');
-  var log = [];
+  var log = ['load:' + Date.now()];  // tells one page load from the next
   function report() { window.msw_title('T|' + log.join('|')); }
   window.MswFocus = function (v) { log.push('focus:' + v); report(); };
   window.MswAway = function () { log.push('away'); report(); };
@@ -37,6 +37,17 @@
     var names = ['msw_mark', 'msw_title', 'msw_echo', 'msw_result', 'msw_reject', 'msw_worker', 'msw_bad_utf8',
       'msw_set_panic', 'msw_tray'];
     check('bound', names.filter(function (n) { return typeof window[n] === 'function'; }).length, names.length);
+    // A settled call's entry is gone: a second reply for its id finds nothing.
+    var lastId = null, post = window.__webview__.post;
+    window.__webview__.post = function (m) { lastId = JSON.parse(m).id; return post.call(this, m); };
+    check('settled', await window.msw_result('5'), 5);
+    window.__webview__.post = post;
+    check('id', /^[0-9a-f]{32}$/.test(lastId), true);
+    try { window.__webview__.onReply(lastId, 0, '6'); fails.push('kept-entry'); } catch (e) { /* expected */ }
+    // A name that is not bound never settles.
+    var unbound = window.__webview__.call('msw_not_bound', 1);
+    check('unbound', await Promise.race([unbound.then(function () { return 'settled'; }, function () { return 'settled'; }),
+      new Promise(function (r) { setTimeout(function () { r('pending'); }, 300); })]), 'pending');
     try { window.__webview__.onBind('msw_echo'); fails.push('rebind'); }
     catch (e) { check('rebind', e.message, 'Property "msw_echo" already exists'); }
     return fails;
