@@ -105,6 +105,7 @@ async function startHost() {
       args,
     }).then((r) => { if (r && r.err) throw new Error(r.err); return r && r.ok; }),
     url: () => call('GET', S + '/url'),
+    screenshot: async (file) => fs.writeFileSync(file, Buffer.from(await call('GET', S + '/screenshot'), 'base64')),
     reload: () => call('POST', S + '/refresh', {}),
     timeouts: (ms) => call('POST', S + '/timeouts', { script: ms }),
     find: async (css) => {
