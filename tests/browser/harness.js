@@ -181,7 +181,11 @@ async function joinWith(page, code, name, pin) {
   await page.fill('#newPin', pin);
   await page.fill('#newPin2', pin);
   await page.click('#setPinGo');
-  await waitScreen(page, 'sMain', 30000);
+  try {
+    await waitScreen(page, 'sMain', 60000);
+  } catch (e) {
+    throw new Error(e.message + ' (the PIN screen says: ' + (await page.textContent('#setPinErr')) + ')');
+  }
 }
 
 async function unlockWith(page, pin) {
