@@ -387,6 +387,11 @@ test('gone screens', async (t) => {
       assert.equal(await page.isVisible('#modal'), false, 'Cancel keeps everything');
       assert.notEqual(await H.files.get(page, 'vault.json'), null);
       await page.click('#goneErase');
+      await page.mouse.click(5, 5);
+      assert.equal(await page.isVisible('#modal'), false, 'a press on the backdrop closes the dialog');
+      await page.click('#goneErase');
+      await page.click('#modalCard h2');
+      assert.equal(await page.isVisible('#modal'), true, 'a press inside the card does not');
       await page.click('#modalCard .btn.danger');
       await H.waitScreen(page, 'sWelcome', 30000);
       assert.equal(await H.files.get(page, 'vault.json'), null);
