@@ -34,7 +34,7 @@ int main(int argc, char **argv) {
     kill(pid, SIGTERM);
     wait_exit(pid, 10000);
     kill_and_reap(pid);
-    close(out);
+    close_reader(out);
     if (line.empty()) {
       fprintf(stderr, "round %d: the page never reported\n", r + 1);
       continue;

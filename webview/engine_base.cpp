@@ -1,8 +1,11 @@
 #include "engine_base.h"
 
 #include "bridge.h"
+#include "errors.h"
 
 namespace webview {
+
+const char null_instance_message[] = "Cannot cast null pointer to webview instance";
 
 int engine_base::bind(const std::string &name, handler_fn handler, void *user) {
   if (bindings_.count(name)) return 1;

@@ -106,7 +106,7 @@ gtk_webkit_engine::gtk_webkit_engine(bool debug, void *parent_window) {
     gtk_window_set_default_size(GTK_WINDOW(window_), 640, 480);
   }
   gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
-  gtk_widget_show_all(window_);
+  gtk_widget_show(GTK_WIDGET(view_));
   gtk_widget_grab_focus(GTK_WIDGET(view_));
 
   add_init_script(bridge_script(gtk_post_function));
@@ -164,6 +164,9 @@ void gtk_webkit_engine::on_window_destroy(GtkWidget *, gpointer self) {
 
 void gtk_webkit_engine::run() {
   if (quit_requested_.exchange(false)) return;
+  // The window is shown when the loop starts, so it first appears at the size and
+  // title start-up gave it rather than jumping from the engine's default.
+  if (window_ && owns_window_) gtk_widget_show(window_);
   gtk_main();
 }
 

@@ -4,7 +4,6 @@
 
 namespace webview {
 
-const char null_instance_message[] = "Cannot cast null pointer to webview instance";
 
 namespace {
 
@@ -93,13 +92,18 @@ int dispatch(engine *w, task_fn task, void *arg) {
   return guarded(w, [&] { w->dispatch([w, task, arg] { task(w, arg); }); });
 }
 
-void *native_handle(engine *w, int kind) {
-  if (!w) return nullptr;
+result<void *> native_window(engine *w, int kind) {
+  if (!w) return exception(WEBVIEW_ERROR_INVALID_ARGUMENT, null_instance_message);
   try {
     return w->native_window(kind);
-  } catch (...) {
-    return nullptr;
+  } catch (const exception &e) {
+    return e;
   }
+}
+
+void *native_handle(engine *w, int kind) {
+  result<void *> r = native_window(w, kind);
+  return r.ok() ? r.value() : nullptr;
 }
 
 }  // namespace webview

@@ -26,7 +26,9 @@ int init(engine *w, const char *script);
 int bind(engine *w, const char *name, handler_fn handler, void *user);
 int reply(engine *w, const char *id, int status, const char *result);
 int dispatch(engine *w, task_fn task, void *arg);
-// The native handle of `kind` (native_kind), or null when the engine has none.
+// The native handle of `kind` (native_kind), or the error that stands in its place.
+result<void *> native_window(engine *w, int kind);
+// The same, or null when the engine has none.
 void *native_handle(engine *w, int kind);
 
 }  // namespace webview

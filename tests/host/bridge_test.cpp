@@ -8,10 +8,36 @@
 
 #include "bridge.h"
 #include "engine_base.h"
+#include "errors.h"
+#include "webview.h"
 
 namespace {
 
 using namespace webview;
+
+TEST(EngineErrors, CodesMessagesAndBadAccess) {
+  exception with_text(WEBVIEW_ERROR_INVALID_STATE, "Window is null");
+  EXPECT_EQ(with_text.code(), -3);
+  EXPECT_STREQ(with_text.what(), "Window is null");
+  EXPECT_STREQ(exception(WEBVIEW_ERROR_UNSPECIFIED).what(), "Unknown exception");
+
+  result<int> good(5), bad(exception(WEBVIEW_ERROR_MISSING_DEPENDENCY, "x"));
+  EXPECT_TRUE(good.ok());
+  EXPECT_EQ(good.value(), 5);
+  EXPECT_FALSE(bad.ok());
+  EXPECT_EQ(bad.code(), -5);
+  EXPECT_THROW(bad.value(), bad_access);
+
+  // A missing engine at the outer interface is an invalid argument, never a crash.
+  result<void *> none = native_window(nullptr, WEBVIEW_NATIVE_WINDOW);
+  EXPECT_EQ(none.code(), WEBVIEW_ERROR_INVALID_ARGUMENT);
+  EXPECT_EQ(none.message(), "Cannot cast null pointer to webview instance");
+  EXPECT_EQ(webview::eval(nullptr, "1"), WEBVIEW_ERROR_INVALID_ARGUMENT);
+  EXPECT_EQ(webview::reply(nullptr, "id", 0, "null"), WEBVIEW_ERROR_INVALID_ARGUMENT);
+  EXPECT_EQ(webview::bind(nullptr, "n", nullptr, nullptr), WEBVIEW_ERROR_INVALID_ARGUMENT);
+  EXPECT_EQ(webview::dispatch(nullptr, nullptr, nullptr), WEBVIEW_ERROR_INVALID_ARGUMENT);
+  EXPECT_EQ(webview::set_size(nullptr, 1, 1, 4), WEBVIEW_ERROR_INVALID_ARGUMENT);
+}
 
 TEST(BridgeQuote, EscapesAsTheBridgeDoes) {
   EXPECT_EQ(bridge_quote(""), "\"\"");

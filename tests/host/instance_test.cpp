@@ -27,7 +27,7 @@ struct probe {
   }
   ~probe() {
     kill_and_reap(pid);
-    if (out >= 0) close(out);
+    close_reader(out);
   }
   std::string line(const std::string &prefix, int timeout_ms = 10000) { return read_line_with(out, prefix, timeout_ms); }
 };

@@ -94,8 +94,18 @@ void kill_and_reap(pid_t pid) {
   wait_exit(pid, 5000);
 }
 
+namespace {
+// What arrived on each pipe beyond the lines handed out so far.
+std::map<int, std::string> buffers;
+}  // namespace
+
+void close_reader(int fd) {
+  if (fd < 0) return;
+  buffers.erase(fd);
+  close(fd);
+}
+
 std::string read_line_with(int fd, const std::string &prefix, int timeout_ms) {
-  static std::map<int, std::string> buffers;
   std::string &pending = buffers[fd];
   double end = monotonic_ms() + timeout_ms;
   for (;;) {

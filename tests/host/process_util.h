@@ -31,4 +31,7 @@ void kill_and_reap(pid_t pid);
 // the line, or empty.
 std::string read_line_with(int fd, const std::string &prefix, int timeout_ms);
 
+// Closes a pipe read with read_line_with and forgets what was left unread on it.
+void close_reader(int fd);
+
 double monotonic_ms();

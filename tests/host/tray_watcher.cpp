@@ -34,13 +34,18 @@ void say(const std::string &line) {
 }
 
 GVariant *call(const char *path, const char *iface, const char *method, GVariant *args, const char *type) {
+  if (item_owner.empty()) {
+    g_variant_unref(g_variant_ref_sink(args));
+    say(std::string("error ") + method + ": no item registered");
+    return nullptr;
+  }
   GError *error = nullptr;
   GVariant *r = g_dbus_connection_call_sync(bus, item_owner.c_str(), path, iface, method, args,
                                             type ? G_VARIANT_TYPE(type) : nullptr, G_DBUS_CALL_FLAGS_NONE, 5000,
                                             nullptr, &error);
   if (!r) {
-    say(std::string("error ") + method + ": " + error->message);
-    g_error_free(error);
+    say(std::string("error ") + method + ": " + (error ? error->message : "?"));
+    g_clear_error(&error);
   }
   return r;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <X11/keysym.h>
+#include <execinfo.h>
 #include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -174,7 +175,7 @@ TEST(HostWindow, TrayMenuOpensAndQuits) {
   kill(watcher, SIGTERM);
   wait_exit(watcher, 5000);
   kill_and_reap(watcher);
-  close(watcher_out);
+  close_reader(watcher_out);
 }
 
 // The page's process dying (a crash, the memory limit) loads the page again instead of
@@ -211,7 +212,7 @@ TEST(HostStart, WithoutADisplay) {
             "mosswire needs a graphical desktop session, and no display was found. Open mosswire from your desktop.");
   EXPECT_EQ(wait_exit(pid, 10000), 1);
   kill_and_reap(pid);
-  close(out);
+  close_reader(out);
 
   running_app app(program_path);
   ASSERT_TRUE(app.find_window(30000));
@@ -232,6 +233,13 @@ TEST(HostWindow, TheProgramStartsOnceAndEndsCleanly) {
   ASSERT_TRUE(app.find_window(30000)) << "no window appeared";
   EXPECT_EQ(app.title(), "mosswire");
   EXPECT_TRUE(wait_until([&] { return x_viewable(&app.x, app.window); }, 10000));
+  // It first appears at its start-up size.
+  int width = 0, height = 0, min_width = 0, min_height = 0;
+  ASSERT_TRUE(x_sizes(&app.x, app.window, &width, &height, &min_width, &min_height));
+  EXPECT_EQ(width, 1100);
+  EXPECT_EQ(height, 720);
+  EXPECT_EQ(min_width, 760);
+  EXPECT_EQ(min_height, 520);
 
   pid_t second = spawn_program({program_path, "--After-Update", "x"}, app.env());
   EXPECT_EQ(wait_exit(second, 15000), 0);
@@ -251,7 +259,19 @@ TEST(HostWindow, TheProgramStartsOnceAndEndsCleanly) {
 
 }  // namespace
 
+// A crash of the test itself names where it happened.
+void on_crash(int sig) {
+  void *frames[64];
+  int n = backtrace(frames, 64);
+  backtrace_symbols_fd(frames, n, 2);
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
 int main(int argc, char **argv) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  signal(SIGSEGV, on_crash);
+  signal(SIGABRT, on_crash);
   ::testing::InitGoogleTest(&argc, argv);
   if (argc > 1) variant_path = argv[1];
   if (argc > 2) program_path = argv[2];

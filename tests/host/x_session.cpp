@@ -116,3 +116,15 @@ void x_ungrab_key(x_session *x, unsigned long keysym) {
   XUngrabKey(x->dpy, XKeysymToKeycode(x->dpy, keysym), 0, DefaultRootWindow(x->dpy));
   XSync(x->dpy, False);
 }
+
+bool x_sizes(x_session *x, Window w, int *width, int *height, int *min_width, int *min_height) {
+  XWindowAttributes a;
+  XSizeHints hints = {};
+  long supplied = 0;
+  if (!XGetWindowAttributes(x->dpy, w, &a) || !XGetWMNormalHints(x->dpy, w, &hints, &supplied)) return false;
+  *width = a.width;
+  *height = a.height;
+  *min_width = (hints.flags & PMinSize) ? hints.min_width : 0;
+  *min_height = (hints.flags & PMinSize) ? hints.min_height : 0;
+  return true;
+}

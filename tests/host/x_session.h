@@ -19,6 +19,8 @@ Window x_find_window(x_session *x, pid_t pid);
 std::string x_title(x_session *x, Window w);
 bool x_viewable(x_session *x, Window w);
 void x_send_close(x_session *x, Window w);
+// The window's size and the minimum size it asks the window manager for.
+bool x_sizes(x_session *x, Window w, int *width, int *height, int *min_width, int *min_height);
 // Presses (and after hold_ms releases) the key with this keysym.
 void x_press_key(x_session *x, unsigned long keysym, int hold_ms);
 // Grabs / releases a key on the root window for this test process; false on BadAccess.

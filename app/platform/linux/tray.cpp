@@ -25,18 +25,28 @@ void on_quit(GtkMenuItem *, gpointer) {
 
 void on_connection_changed(AppIndicator *, gboolean connected, gpointer) { shown = connected; }
 
+// The session bus, fetched before the indicator exists and kept: the indicator then
+// finds the shared connection ready instead of racing its own asynchronous fetch of it.
+GDBusConnection *session_bus() {
+  static GDBusConnection *bus = nullptr;
+  static bool tried = false;
+  if (!tried) {
+    tried = true;
+    GError *error = nullptr;
+    bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    g_clear_error(&error);
+  }
+  return bus;
+}
+
 bool watcher_present() {
   GError *error = nullptr;
-  GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-  if (!bus) {
-    g_clear_error(&error);
-    return false;
-  }
+  GDBusConnection *bus = session_bus();
+  if (!bus) return false;
   GVariant *reply = g_dbus_connection_call_sync(
       bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
       g_variant_new("(s)", "org.kde.StatusNotifierWatcher"), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 2000,
       nullptr, &error);
-  g_object_unref(bus);
   if (!reply) {
     g_clear_error(&error);
     return false;
@@ -67,6 +77,7 @@ bool x_tray_present() {
 bool tray_add(const tray_actions &a) {
   actions = a;
   if (indicator) return tray_present();
+  bool host = watcher_present() || x_tray_present();
   std::string icon_dir, icon_name;
   bool have_icon = app_icon_file(&icon_dir, &icon_name);
   indicator = app_indicator_new("mosswire", have_icon ? icon_name.c_str() : "internet-chat",
@@ -90,7 +101,7 @@ bool tray_add(const tray_actions &a) {
   app_indicator_set_secondary_activate_target(indicator, open);
   g_signal_connect(indicator, "connection-changed", G_CALLBACK(on_connection_changed), nullptr);
   app_indicator_set_status(indicator, APP_INDICATOR_STATUS_ACTIVE);
-  shown = watcher_present() || x_tray_present();
+  shown = host;
   return shown;
 }
 
