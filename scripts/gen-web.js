@@ -21,7 +21,8 @@ const DEFAULTS = {
   ownerCert: '',
   updates: 'https://api.github.com/repos/mosswire/mosswire/releases',
 };
-const COPIED = ['index.html', 'style.css', 'protocol.js', 'vault.js', 'gifs.js'];
+const COPIED = ['style.css', 'protocol.js', 'vault.js', 'gifs.js'];
+const LOOPBACK = /^(localhost|127\.0\.0\.1)$/;
 
 function readOwnerCert(file) {
   if (!file) return null;
@@ -46,6 +47,36 @@ function configText(settings) {
   });
 }
 
+// The page wakes a sleeping relay host with a plain fetch of /health on the relay's own
+// host, so the content security policy must name that origin. Loopback relays are
+// already covered by the policy's http://127.0.0.1:* and http://localhost:* entries.
+function relayOrigin(server) {
+  let url;
+  try {
+    url = new URL(server);
+  } catch (e) {
+    throw new Error('the relay address ' + JSON.stringify(server) + ' is not a URL');
+  }
+  if (url.protocol !== 'ws:' && url.protocol !== 'wss:') {
+    throw new Error('the relay address must start with ws:// or wss://, not ' + url.protocol);
+  }
+  if (LOOPBACK.test(url.hostname)) return null;
+  return (url.protocol === 'wss:' ? 'https://' : 'http://') + url.host;
+}
+
+function indexText(settings) {
+  const html = fs.readFileSync(path.join(WEB, 'index.html'), 'utf8');
+  const origin = relayOrigin(settings.server);
+  if (!origin) return html;
+  let found = false;
+  const out = html.replace(/(connect-src)([^;"]*)/, (all, name, sources) => {
+    found = true;
+    return sources.split(/\s+/).includes(origin) ? all : name + ' ' + origin + sources;
+  });
+  if (!found) throw new Error('index.html has no connect-src directive to add the relay origin to');
+  return out;
+}
+
 // app.js is one closure; its source is kept as sections (one concern each) so that
 // the largest page script stays navigable. A lone web/app.js is used as it is.
 function appText() {
@@ -65,6 +96,7 @@ function generate(outDir, settings = {}) {
   const s = Object.assign({}, DEFAULTS, settings);
   fs.mkdirSync(outDir, { recursive: true });
   for (const name of COPIED) writeIfChanged(path.join(outDir, name), fs.readFileSync(path.join(WEB, name)));
+  writeIfChanged(path.join(outDir, 'index.html'), indexText(s));
   writeIfChanged(path.join(outDir, 'config.js'), configText(s));
   writeIfChanged(path.join(outDir, 'app.js'), appText());
   return outDir;
@@ -95,4 +127,4 @@ if (require.main === module) {
   }
 }
 
-module.exports = { generate, configText, DEFAULTS };
+module.exports = { generate, configText, indexText, relayOrigin, DEFAULTS };
