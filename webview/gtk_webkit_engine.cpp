@@ -203,6 +203,7 @@ void gtk_webkit_engine::set_size(int width, int height, int hint) {
   if (!window_) return;
   GtkWindow *w = GTK_WINDOW(window_);
   gtk_window_set_resizable(w, hint != WEBVIEW_HINT_FIXED);
+  if (hint != WEBVIEW_HINT_FIXED) gtk_widget_set_size_request(GTK_WIDGET(view_), -1, -1);
   if (hint == WEBVIEW_HINT_MAX) {
     max_w_ = width;
     max_h_ = height;

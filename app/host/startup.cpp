@@ -1,6 +1,5 @@
 #include "app/host/startup.h"
 
-#include <glib-unix.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -28,13 +27,6 @@ asset_site site;
 int fail(const char *text) {
   display_error(text);
   return 1;
-}
-
-// A session that logs out (or a terminal's Ctrl+C) ends the program the way the tray's
-// Quit does, so the black-out key and the tray icon are taken down in order.
-gboolean on_terminate_signal(gpointer) {
-  host_quit();
-  return G_SOURCE_CONTINUE;
 }
 
 }  // namespace
@@ -77,9 +69,9 @@ int msw_start(int argc, char **argv) {
   webview::navigate(view, url);
   memset(url, 0, sizeof url);
 
-  g_unix_signal_add(SIGTERM, on_terminate_signal, nullptr);
-  g_unix_signal_add(SIGINT, on_terminate_signal, nullptr);
-  g_unix_signal_add(SIGHUP, on_terminate_signal, nullptr);
+  // A session that logs out (or a terminal's Ctrl+C) ends the program the way the tray's
+  // Quit does, so the black-out key and the tray icon are taken down in order.
+  display_on_terminate(host_quit);
 
   webview::run(view);
 

@@ -99,7 +99,13 @@ void x_press_key(x_session *x, unsigned long keysym, int hold_ms) {
   KeyCode code = XKeysymToKeycode(x->dpy, keysym);
   XTestFakeKeyEvent(x->dpy, code, True, 0);
   XFlush(x->dpy);
-  usleep(hold_ms * 1000);
+  // A held key repeats: more presses arrive before the release, as auto-repeat sends.
+  for (int held = 100; held < hold_ms; held += 100) {
+    usleep(100000);
+    XTestFakeKeyEvent(x->dpy, code, True, 0);
+    XFlush(x->dpy);
+  }
+  usleep((hold_ms % 100) * 1000);
   XTestFakeKeyEvent(x->dpy, code, False, 0);
   XFlush(x->dpy);
 }

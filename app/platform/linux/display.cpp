@@ -1,6 +1,8 @@
 #include "display.h"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 #include <stdio.h>
 
 namespace {
@@ -19,4 +21,19 @@ void display_error(const char *text) {
   gtk_window_set_title(GTK_WINDOW(dialog), "mosswire");
   gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
+}
+
+namespace {
+void (*terminate_action)(void) = nullptr;
+
+gboolean on_terminate_signal(gpointer) {
+  if (terminate_action) terminate_action();
+  return G_SOURCE_CONTINUE;
+}
+}  // namespace
+
+void display_on_terminate(void (*quit)(void)) {
+  terminate_action = quit;
+  const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+  for (int sig : signals) g_unix_signal_add(sig, on_terminate_signal, nullptr);
 }

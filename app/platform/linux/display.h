@@ -6,3 +6,7 @@ bool display_open(int *argc, char ***argv);
 
 // Shows one error message: on stderr, and as a dialog when a display is open.
 void display_error(const char *text);
+
+// Calls `quit` on the UI thread when the session ends the program (SIGTERM, SIGHUP) or
+// a terminal interrupts it (SIGINT).
+void display_on_terminate(void (*quit)(void));
