@@ -6,8 +6,9 @@
 void host_reply(const char *id, const char *result) { webview::reply(host_view, id, 0, result); }
 
 void host_dispatch(void (*task)(void *arg), void *arg) {
-  if (!host_view || !task) return;
-  host_view->dispatch([task, arg] { task(arg); });
+  webview::engine *view = host_view;
+  if (!view || !task) return;
+  view->dispatch([task, arg] { task(arg); });
 }
 
 void host_eval(const char *script) { webview::eval(host_view, script); }

@@ -7,7 +7,7 @@
 #include "app/platform/linux/tray.h"
 #include "app/platform/linux/window.h"
 
-webview::engine *host_view = nullptr;
+std::atomic<webview::engine *> host_view{nullptr};
 
 namespace {
 

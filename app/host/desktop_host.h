@@ -2,10 +2,13 @@
 // The host's desktop state and the window set-up that start-up dispatches once the
 // window's message loop runs: close to tray, the tray icon, the page events and the
 // black-out key. Everything here runs on the UI thread.
+#include <atomic>
+
 #include "webview.h"
 
-// The web view, set by start-up once created; null before and after.
-extern webview::engine *host_view;
+// The web view, set by start-up once created; null before and after. Atomic because
+// worker threads reply through it while start-up may be clearing it at shutdown.
+extern std::atomic<webview::engine *> host_view;
 
 // The window set-up task (dispatched by start-up, runs once).
 void window_setup_task(webview::engine *view, void *arg);
