@@ -158,6 +158,14 @@ TEST(HostWindow, TrayMenuOpensAndQuits) {
   EXPECT_NE(read_line_with(watcher_out, "registered ", 10000), "");
   EXPECT_EQ(read_line_with(watcher_out, "menu ", 10000), "menu Open mosswire|Quit mosswire");
 
+  // The tray host restarts (a desktop shell restart): the icon comes back to the new one.
+  kill(watcher, SIGTERM);
+  EXPECT_EQ(wait_exit(watcher, 5000), 0);
+  close_reader(watcher_out);
+  watcher = spawn_program({tray_watcher_path}, {}, &watcher_out);
+  ASSERT_EQ(read_line_with(watcher_out, "ready", 10000), "ready");
+  EXPECT_NE(read_line_with(watcher_out, "registered ", 15000), "") << "the icon did not come back";
+
   x_send_close(&app.x, app.window);
   EXPECT_TRUE(wait_until([&] { return !x_viewable(&app.x, app.window); }, 10000));
   kill(watcher, SIGUSR1);
