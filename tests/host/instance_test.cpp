@@ -66,6 +66,20 @@ TEST(SingleInstance, AfterUpdateWaitsForTheOldCopyToEnd) {
   EXPECT_EQ(wait_exit(updated.pid, 5000), 0);
 }
 
+TEST(SingleInstance, AfterUpdateGivesUpAfterThirtySecondsAndShowsTheOldCopy) {
+  temp_home home;
+  probe old_copy(home, 60000);
+  ASSERT_EQ(old_copy.line("first"), "first");
+  double start = monotonic_ms();
+  probe updated(home, 100, {"--after-update"});
+  EXPECT_EQ(updated.line("", 45000), "other");
+  double waited = monotonic_ms() - start;
+  EXPECT_GE(waited, 29000);
+  EXPECT_LT(waited, 40000);
+  EXPECT_EQ(wait_exit(updated.pid, 5000), 0);
+  EXPECT_EQ(old_copy.line("show"), "show ");
+}
+
 TEST(SingleInstance, AStaleLockFromAKilledCopyDoesNotBlock) {
   temp_home home;
   {
