@@ -133,6 +133,9 @@ TEST(HostWindow, PageBridgeTrayAndBlackOutKey) {
   EXPECT_EQ(wait_exit(app.pid, 0), -1);
   EXPECT_TRUE(wait_until([&] { return app.title().rfind("|focus:true") == app.title().size() - 11; }, 10000))
       << app.title();
+  // Shown again, it has the user: one focus event, no flapping.
+  seen = app.title();
+  EXPECT_EQ(seen.substr(seen.rfind("|panic")), "|panic|focus:true") << seen;
 
   // Ending the session quits like the tray's Quit: exit code 0, the key released.
   kill(app.pid, SIGTERM);

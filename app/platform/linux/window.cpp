@@ -67,14 +67,13 @@ void window_attach(void *window, const window_events &e) {
 void window_present(void *window, const char *startup_id) {
   GtkWindow *w = GTK_WINDOW(window);
   if (startup_id && *startup_id) gtk_window_set_startup_id(w, startup_id);
-  gtk_widget_show(GTK_WIDGET(w));
   gtk_window_deiconify(w);
   guint32 stamp = GDK_CURRENT_TIME;
 #ifdef GDK_WINDOWING_X11
   GdkWindow *gdk = gtk_widget_get_window(GTK_WIDGET(w));
   if (gdk && GDK_IS_X11_WINDOW(gdk)) stamp = gdk_x11_get_server_time(gdk);
 #endif
-  gtk_window_present_with_time(w, stamp);
+  gtk_window_present_with_time(w, stamp);  // shows a hidden window too
 }
 
 void window_hide(void *window) { gtk_widget_hide(GTK_WIDGET(window)); }
