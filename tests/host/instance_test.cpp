@@ -43,6 +43,9 @@ TEST(SingleInstance, ASecondStartEndsAtOnceAndShowsTheFirst) {
   EXPECT_LT(monotonic_ms() - start, 3000);
   EXPECT_EQ(first.line("show"), "show launch-42");
   EXPECT_EQ(wait_exit(first.pid, 0), -1) << "the first copy must keep running";
+  probe wayland(home, 20000, {}, {"DESKTOP_STARTUP_ID=", "XDG_ACTIVATION_TOKEN=token-7"});
+  EXPECT_EQ(wayland.line("other"), "other");
+  EXPECT_EQ(first.line("show"), "show token-7");
 
   // Unrelated arguments and look-alikes of the switch do not make a second copy wait.
   for (const char *arg : {"--After-Update", "--after-update=1", "-after-update", "x"}) {

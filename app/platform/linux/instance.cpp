@@ -51,9 +51,10 @@ void ask_to_show(const std::string &dir) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return;
   if (connect(fd, (sockaddr *)&addr, sizeof addr) == 0) {
-    // The launcher's startup id lets the window manager accept the running copy's
-    // window coming to the front, as if this start had opened it.
+    // The launcher's startup id (X11) or activation token (Wayland) lets the desktop
+    // accept the running copy's window coming to the front, as if this start opened it.
     const char *id = getenv("DESKTOP_STARTUP_ID");
+    if (!id || !*id) id = getenv("XDG_ACTIVATION_TOKEN");
     std::string message = std::string("show ") + (id ? id : "") + "\n";
     if (message.size() > 512) message = "show \n";
     ssize_t ignored = send(fd, message.data(), message.size(), MSG_NOSIGNAL);
