@@ -67,7 +67,6 @@ int msw_start(int argc, char **argv) {
   char url[512];
   snprintf(url, sizeof url, "http://127.0.0.1:%d/%s/index.html", port, site.token);
   webview::navigate(view, url);
-  memset(url, 0, sizeof url);
 
   // A session that logs out (or a terminal's Ctrl+C) ends the program the way the tray's
   // Quit does, so the black-out key and the tray icon are taken down in order.
