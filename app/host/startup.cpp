@@ -2,7 +2,6 @@
 
 #include <signal.h>
 #include <stdio.h>
-#include <string.h>
 
 #include "app/host/asset_server.h"
 #include "app/host/command_line.h"
