@@ -149,11 +149,19 @@ gboolean gtk_webkit_engine::on_permission(WebKitWebView *, WebKitPermissionReque
 }
 
 // A crashed page would otherwise leave an empty window until the program is restarted;
-// loading it again restarts the page (its state is in the vault).
+// loading it again restarts the page (its state is in the vault). A page that keeps
+// crashing is loaded again at most three times a minute, not in a tight loop.
 void gtk_webkit_engine::on_web_process_gone(WebKitWebView *view, WebKitWebProcessTerminationReason reason,
                                             gpointer) {
-  if (reason == WEBKIT_WEB_PROCESS_CRASHED || reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT)
-    webkit_web_view_reload(view);
+  if (reason != WEBKIT_WEB_PROCESS_CRASHED && reason != WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT) return;
+  static gint64 window_start = 0;
+  static int reloads = 0;
+  gint64 now = g_get_monotonic_time();
+  if (now - window_start > 60 * G_USEC_PER_SEC) {
+    window_start = now;
+    reloads = 0;
+  }
+  if (reloads++ < 3) webkit_web_view_reload(view);
 }
 
 void gtk_webkit_engine::on_window_destroy(GtkWidget *, gpointer self) {
