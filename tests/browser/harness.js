@@ -163,10 +163,15 @@ async function screen(page) {
   return shown[0];
 }
 
+// A screen counts as ready once it shows alone and its delayed first-field focus has
+// happened: typing before that focus lands would put keys into the wrong field.
 async function waitScreen(page, id, timeout = 20000) {
   await page.waitForFunction((sid) => {
     const shown = [...document.querySelectorAll('#app > section')].filter((s) => !s.classList.contains('hidden'));
-    return shown.length === 1 && shown[0].id === sid;
+    if (shown.length !== 1 || shown[0].id !== sid) return false;
+    if (sid === 'sMain') return true;
+    const first = shown[0].querySelector('input:not([type="hidden"]):not([type="checkbox"]), textarea');
+    return !first || first.offsetParent === null || document.activeElement === first;
   }, id, { timeout });
 }
 
