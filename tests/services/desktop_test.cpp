@@ -109,15 +109,7 @@ TEST_F(Desktop, AttentionMarksTheWindowUrgentUntilItIsActive) {
 static std::string other_process(const char *mode, const char *text) {
   std::string command = std::string("'") + executable_path() + "' " + mode;
   if (text) command += std::string(" '") + text + "'";
-  std::string out;
-  if (FILE *p = popen(command.c_str(), "r")) {
-    char buffer[512];
-    size_t n;
-    // Reading stops at the first line the writer prints once it owns the clipboard.
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-    pclose(p);
-  }
-  return out;
+  return run_command(command);
 }
 
 TEST_F(Desktop, ClipboardRoundTripsTextOutsideTheBasicPlane) {

@@ -59,3 +59,14 @@ static int remove_one(const char *path, const struct stat *, int, struct FTW *) 
 void remove_tree(const std::string &path) {
   if (path.size() > 5) nftw(path.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS);
 }
+
+std::string run_command(const std::string &command) {
+  std::string out;
+  if (FILE *p = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    pclose(p);
+  }
+  return out;
+}

@@ -16,5 +16,8 @@ std::string read_text(const std::string &path);  // "" when missing
 bool exists(const std::string &path);
 unsigned mode_of(const std::string &path);  // permission bits, 0 when missing
 
+// Runs a shell command and gives everything it printed on standard output.
+std::string run_command(const std::string &command);
+
 // Removes everything below the temporary home (at exit).
 void remove_tree(const std::string &path);

@@ -38,17 +38,6 @@ static std::string hex(const unsigned char *d, size_t n) {
   return s;
 }
 
-static std::string run(const std::string &command) {
-  std::string out;
-  if (FILE *p = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-    pclose(p);
-  }
-  return out;
-}
-
 // --- the rules on their own
 
 TEST(UpdateRules, ReleaseTags) {
@@ -107,7 +96,7 @@ TEST(UpdateRules, StreamingSha256MatchesSha256sum) {
   ASSERT_TRUE(write_text(empty, ""));
   unsigned char d[32];
   ASSERT_TRUE(sha256_file(big, d));
-  EXPECT_EQ(hex(d, 32), run("sha256sum " + big).substr(0, 64));
+  EXPECT_EQ(hex(d, 32), run_command("sha256sum " + big).substr(0, 64));
   ASSERT_TRUE(sha256_file(empty, d));
   EXPECT_EQ(hex(d, 32), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_FALSE(sha256_file(test_home() + "/missing.bin", d));
@@ -131,10 +120,10 @@ static std::string base(const char *mode = "") {
 
 static void make_release(const char *tag, const std::string &list_command, bool asset = true) {
   std::string dir = server.root + "/releases/download/" + tag;
-  run("mkdir -p " + dir);
+  run_command("mkdir -p " + dir);
   write_text(dir + "/other.txt", "another file of the release\n");
   if (asset) write_text(dir + "/" + name, server.asset);
-  if (!list_command.empty()) run("cd " + dir + " && " + list_command);
+  if (!list_command.empty()) run_command("cd " + dir + " && " + list_command);
 }
 
 static void start_server(void) {
@@ -301,7 +290,7 @@ struct probe_answer {
 
 static probe_answer run_probe(const std::string &program, const std::string &extra,
                               const char *tags = "v1.0.0") {
-  std::string out = run(program + " update " + base() + " " + tags + " " + extra);
+  std::string out = run_command(program + " update " + base() + " " + tags + " " + extra);
   probe_answer a;
   size_t first = out.find('\n'), second = out.find('\n', first + 1);
   if (second == std::string::npos) return a;
