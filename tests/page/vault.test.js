@@ -82,6 +82,13 @@ async function until(cond) { for (let i = 0; i < 200 && !cond(); i++) await slee
 
 // A vault made by hand, independently of vault.js, with any iteration count: it pins the
 // file format down and keeps cases fast where the count does not matter.
+// A fresh page over the same files, with the vault header loaded: what the next start sees.
+async function reopened(store) {
+  const v = page(store).Vault;
+  await v.load();
+  return v;
+}
+
 async function handMade(store, { pin, wipe = null, iter, data, omitIter = false }) {
   if (!store.get('device.key')) store.set('device.key', 'sealed:' + b64(crypto.getRandomValues(new Uint8Array(32))));
   const secret = store.get('device.key').slice(7);
@@ -247,8 +254,7 @@ test('PINs and the wipe PIN', async (t) => {
     assert.equal(after.wsalt, before.wsalt);
     assert.equal(after.whash, before.whash);
     assert.equal(await Vault.check('333333'), 'ok');
-    const again = page(store).Vault;
-    await again.load();
+    const again = await reopened(store);
     assert.equal(await again.unlock('1111'), 'wrong');
     assert.equal(await again.unlock('2222'), 'wipe');
     assert.equal(await again.unlock('333333'), 'ok');
@@ -280,8 +286,7 @@ test('PINs and the wipe PIN', async (t) => {
     assert.deepEqual(Object.keys(h2), Object.keys(h1), 'an unset wipe PIN looks like a set one');
     assert.equal(Vault.data.settings.wipeSet, false);
     assert.equal(await Vault.check('5555'), 'wrong');
-    const again = page(store).Vault;
-    await again.load();
+    const again = await reopened(store);
     assert.equal(await again.unlock('5555'), 'wrong');
     assert.equal(again.data, null);
   });
@@ -325,8 +330,7 @@ test('saving', async (t) => {
     await until(() => writes() > 0);
     await Vault.lock();
     assert.equal(writes(), 1);
-    const again = page(store).Vault;
-    await again.load();
+    const again = await reopened(store);
     await again.unlock('1111');
     assert.deepEqual(plain(again.data), { n: 2 });
   });
@@ -362,8 +366,7 @@ test('saving', async (t) => {
     assert.equal(Vault.data.n, 1, 'memory keeps the change');
     store.del('x.failWrite');
     await Vault.saveNow();
-    const again = page(store).Vault;
-    await again.load();
+    const again = await reopened(store);
     await again.unlock('1111');
     assert.deepEqual(plain(again.data), { n: 1 });
   });
@@ -402,8 +405,7 @@ test('saving', async (t) => {
     release();
     await a;
     await b;
-    const again = page(store).Vault;
-    await again.load();
+    const again = await reopened(store);
     await again.unlock('1111');
     assert.deepEqual(plain(again.data), { n: 2 });
   });
