@@ -39,3 +39,7 @@ add_custom_command(
   VERBATIM)
 
 msw_embed_page_files(${CMAKE_BINARY_DIR}/page_assets.cpp ${MSW_PAGE_DIR} ${MSW_PAGE_DIR}/.stamp)
+# Targets in other folders that compile page_assets.cpp depend on this one: Makefile
+# generators only know how to make a generated file inside the folder that declares it,
+# and one owner keeps two parallel jobs from writing it at once.
+add_custom_target(msw_page_assets DEPENDS ${CMAKE_BINARY_DIR}/page_assets.cpp)
