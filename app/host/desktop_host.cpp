@@ -2,6 +2,7 @@
 
 #include "app/host/host.h"
 #include "app/host/key_names.h"
+#include "app/host/page_events.h"
 #include "app/platform/linux/hotkey.h"
 #include "app/platform/linux/instance.h"
 #include "app/platform/linux/tray.h"
@@ -18,11 +19,9 @@ void (*blackout_action)(void) = nullptr;
 bool blackout_registered = false;
 bool quitting = false;
 
-void raise_focus(bool gained) {
-  host_eval(gained ? "window.MswFocus && window.MswFocus(true)" : "window.MswFocus && window.MswFocus(false)");
-}
+void raise_focus(bool gained) { host_eval(page_event_script(event_focus, gained ? "true" : "false").c_str()); }
 
-void raise_away(void) { host_eval("window.MswAway && window.MswAway()"); }
+void raise_away(void) { host_eval(page_event_script(event_away, nullptr).c_str()); }
 
 void set_focus_action(void (*action)(bool)) { focus_action = action; }
 
@@ -100,4 +99,4 @@ bool host_set_blackout_key(const char *name, void (*action)(void)) {
   return blackout_registered;
 }
 
-void host_raise_panic(void) { host_eval("window.MswPanic && window.MswPanic()"); }
+void host_raise_panic(void) { host_eval(page_event_script(event_panic, nullptr).c_str()); }

@@ -1,7 +1,7 @@
 #pragma once
 // Black-out key names, in the page's key code vocabulary (KeyboardEvent.code), and the
-// Windows virtual-key code each one stands for. Platform layers map that code to
-// their own key identifiers.
+// Windows virtual-key code each one stands for, as the bridge contract lists them.
+// Platform layers map that code to their own key identifiers.
 
 // The virtual-key code of `name`, or 0 when the name is not accepted. The comparison
 // is exact and case-sensitive.

@@ -24,15 +24,15 @@
     'msw_notify', 'msw_update', 'msw_update_install',
   ];
 
-  // The key names the host can register as a global key (a subset is enough for tests,
-  // but it must refuse names outside its table, such as F25).
+  // The key names the host can register as a global key: exactly the bridge contract's
+  // (tests/js/bridge_contract.test.js keeps the two the same).
   var KEYS = (function () {
     var k = {};
     for (var c = 65; c <= 90; c++) k['Key' + String.fromCharCode(c)] = 1;
     for (var d = 0; d <= 9; d++) k['Digit' + d] = 1;
     for (var f = 1; f <= 24; f++) k['F' + f] = 1;
-    ['Escape', 'Tab', 'Space', 'Enter', 'Backspace', 'Insert', 'Delete', 'Home', 'End', 'PageUp',
-      'PageDown', 'ArrowLeft', 'ArrowRight', 'ArrowUp', 'ArrowDown', 'Backquote', 'Minus', 'Equal',
+    ['Escape', 'Tab', 'Space', 'Insert', 'Delete', 'Home', 'End', 'PageUp', 'PageDown',
+      'ArrowLeft', 'ArrowRight', 'ArrowUp', 'ArrowDown', 'Backquote', 'Minus', 'Equal',
       'BracketLeft', 'BracketRight', 'Backslash', 'Semicolon', 'Quote', 'Comma', 'Period', 'Slash',
       'Pause', 'ScrollLock'].forEach(function (n) { k[n] = 1; });
     return k;
@@ -164,6 +164,7 @@
   }
 
   mswNativeDouble.NAMES = NAMES;
+  mswNativeDouble.KEYS = Object.keys(KEYS);
   if (typeof module === 'object' && module && module.exports) module.exports = mswNativeDouble;
   else root.mswNativeDouble = mswNativeDouble;
 })(typeof globalThis !== 'undefined' ? globalThis : this);

@@ -15,6 +15,7 @@
 #include "app/platform/linux/autostart.h"
 #include "app/platform/linux/spawn.h"
 #include "app/services/desktop.h"
+#include "bridge_contract.h"
 #include "tests/services/fake_notifications.h"
 #include "tests/services/host_double.h"
 #include "tests/services/test_env.h"
@@ -299,20 +300,28 @@ static bool allowed(const std::string &name, const std::string &r) {
   return r == "null";
 }
 
-TEST_F(Desktop, EveryBindingAnswersOnceWithAResultTheTableAllows) {
-  ASSERT_EQ(msw_binding_count, 19);
-  const char *names[] = {"msw_read_vault", "msw_write_vault", "msw_device_secret", "msw_pin_start",
-                         "msw_pin_result", "msw_wipe", "msw_set_panic", "msw_attention",
-                         "msw_title", "msw_copy", "msw_paste", "msw_owner_key",
-                         "msw_owner_secret", "msw_startup", "msw_focused", "msw_notify_setup",
-                         "msw_notify", "msw_update", "msw_update_install"};
-  for (int i = 0; i < 19; i++) EXPECT_STREQ(msw_bindings[i].name, names[i]);
+// The JSON kind of a reply, as a result_kind bit; 0 for anything else.
+static int kind_of(const std::string &r) {
+  if (r == "null") return result_null;
+  if (r == "true" || r == "false") return result_bool;
+  if (!r.empty() && r.find_first_not_of("0123456789") == std::string::npos) return result_number;
+  if (is_string(r)) return result_string;
+  if (r.size() >= 2 && r.front() == '{' && r.back() == '}') return result_object;
+  return 0;
+}
+
+// The binding table is the contract's list of calls, and every call answers once with a
+// result of a kind the contract declares for it, whatever arguments it is given.
+TEST_F(Desktop, EveryBindingAnswersOnceWithAResultTheContractAllows) {
+  ASSERT_EQ(msw_binding_count, contract_call_count);
+  for (int i = 0; i < contract_call_count; i++) EXPECT_STREQ(msw_bindings[i].name, contract_calls[i].name);
   // The device secret has test programs of its own, with and without a Secret Service.
   for (const char *args : {"", "[", "{}", "[\"", "[\"\\u", "[[[", "[1,2,3]", "null", "[{\"a\":[1]}]"}) {
-    for (int i = 0; i < 19; i++) {
-      if (std::string(names[i]) == "msw_device_secret") continue;
-      std::string reply = call_binding(names[i], args);
-      EXPECT_TRUE(allowed(names[i], reply)) << names[i] << " " << args << " -> " << reply;
+    for (const contract_call &call : contract_calls) {
+      if (std::string(call.name) == "msw_device_secret") continue;
+      std::string reply = call_binding(call.name, args);
+      EXPECT_TRUE(allowed(call.name, reply)) << call.name << " " << args << " -> " << reply;
+      EXPECT_TRUE(kind_of(reply) & call.results) << call.name << " " << args << " -> " << reply;
     }
   }
 }
