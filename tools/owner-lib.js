@@ -34,7 +34,7 @@ function serverUrl() {
 }
 
 function b64url(bytes) {
-  return Buffer.from(bytes).toString('base64').replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
+  return P.b64url(bytes);
 }
 
 // Writes a file that only the owner may read, replacing any older one atomically.
@@ -110,7 +110,7 @@ function writeCert(cert) {
 async function inviteCode(keys, days) {
   if (await configuredCert(keys)) return P.makeShortInvite(keys.sigPriv, days * 24);
   const inv = await P.makeInvite(await ownerCertOf(keys), keys, days * 24);
-  return 'MSW1.' + b64url(Buffer.from(JSON.stringify({ g: inv.g, k: inv.k }), 'utf8'));
+  return P.encodeInvite(inv);
 }
 
 // Signs in to the relay with the owner key, under its own signing context so that no

@@ -28,7 +28,10 @@ var MswProto = (function () {
   var ID_RE = /^[0-9a-f]{32}$/;
   var ANN_ID = /^[0-9a-f]{16}$/;
   var USERNAME_RE = /^[A-Za-z0-9_.]{2,24}$/;
+  var INVITE1 = 'MSW1.';
   var INVITE2 = 'MSW2.';
+  var REPLY_TEXT = 140;
+  var MAX_ROOM_NAME = 40;
   var SPOKEN_ITER = 2000000;
 
   var MAX_REMOVED = 5000;
@@ -147,6 +150,28 @@ var MswProto = (function () {
     if (typeof s !== 'string') throw new TypeError('Base64url text expected');
     var t = s.replace(/-/g, '+').replace(/_/g, '/');
     return fromB64(t + '===='.slice(0, (4 - (t.length % 4)) % 4));
+  }
+
+  // The long invite code: the prefix and the invite's fields g and k as base64url JSON.
+  function encodeInvite(inv) {
+    return INVITE1 + b64url(utf8(JSON.stringify({ g: inv.g, k: inv.k })));
+  }
+
+  // Any text → { g, k } when it holds a long invite code's shape (white space anywhere is
+  // ignored, as pasted codes often wrap), else null. The signatures are the caller's to check.
+  function decodeInvite(text) {
+    try {
+      var s = String(text === null || text === undefined ? '' : text).replace(/\s+/g, '');
+      if (s.indexOf(INVITE1) !== 0) return null;
+      var body = s.slice(INVITE1.length);
+      // Plain base64 (+ / =) is read too: some tools wrote codes that way.
+      if (!/^[A-Za-z0-9_+\/-]+={0,2}$/.test(body)) return null;
+      var inv = JSON.parse(decoder.decode(fromB64url(body)));
+      if (!isObj(inv) || !isObj(inv.g) || typeof inv.k !== 'string') return null;
+      return { g: inv.g, k: inv.k };
+    } catch (e) {
+      return null;
+    }
   }
 
   // ---- canonical form -------------------------------------------------------------------
@@ -634,6 +659,13 @@ var MswProto = (function () {
     IV: IV,
     MAX_NAME: MAX_NAME,
     MAX_TEXT: MAX_TEXT,
+    REPLY_TEXT: REPLY_TEXT,
+    MAX_ROOM_NAME: MAX_ROOM_NAME,
+    b64url: b64url,
+    fromB64url: fromB64url,
+    INVITE1: INVITE1,
+    encodeInvite: encodeInvite,
+    decodeInvite: decodeInvite,
     ID_RE: ID_RE,
     USERNAME_RE: USERNAME_RE,
     toB64: toB64,

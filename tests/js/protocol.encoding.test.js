@@ -6,7 +6,8 @@ const { P } = require('./interop/net.js');
 
 test('the exported object holds exactly the public members, in order, and nothing private', () => {
   assert.deepEqual(Object.keys(P), [
-    'PUB', 'SIG', 'WRAPPED', 'IV', 'MAX_NAME', 'MAX_TEXT', 'ID_RE', 'USERNAME_RE', 'toB64', 'fromB64',
+    'PUB', 'SIG', 'WRAPPED', 'IV', 'MAX_NAME', 'MAX_TEXT', 'REPLY_TEXT', 'MAX_ROOM_NAME', 'b64url', 'fromB64url',
+    'INVITE1', 'encodeInvite', 'decodeInvite', 'ID_RE', 'USERNAME_RE', 'toB64', 'fromB64',
     'isB64', 'canon', 'cleanName', 'randomHex', 'generateKeys', 'sign', 'verify', 'idOf', 'safetyNumber',
     'ownerCert', 'makeInvite', 'acceptInvite', 'verifyCert', 'isRemoved', 'signRemovals', 'checkRemovals',
     'createBox', 'INVITE2', 'makeShortInvite', 'readShortInvite', 'MAX_ANN', 'signAnn', 'checkAnn',
@@ -14,8 +15,8 @@ test('the exported object holds exactly the public members, in order, and nothin
   ]);
   assert.ok(Object.isFrozen(P), 'page scripts must not be able to swap protocol functions');
   assert.deepEqual(
-    [P.PUB, P.SIG, P.WRAPPED, P.IV, P.MAX_NAME, P.MAX_TEXT, P.MAX_ANN, P.INVITE2],
-    [88, 88, 56, 16, 24, 2000, 6000, 'MSW2.']
+    [P.PUB, P.SIG, P.WRAPPED, P.IV, P.MAX_NAME, P.MAX_TEXT, P.MAX_ANN, P.INVITE2, P.INVITE1, P.REPLY_TEXT, P.MAX_ROOM_NAME],
+    [88, 88, 56, 16, 24, 2000, 6000, 'MSW2.', 'MSW1.', 140, 40]
   );
   assert.equal(P.ID_RE.source, '^[0-9a-f]{32}$');
   assert.equal(P.USERNAME_RE.source, '^[A-Za-z0-9_.]{2,24}$');
@@ -153,4 +154,19 @@ test('cleanName cuts by UTF-16 code units, even inside a surrogate pair', () => 
   const cut = P.cleanName(name);
   assert.equal(cut.length, 24);
   assert.equal(cut.charCodeAt(23), 0xd83d, 'the last unit is the high half of the twelfth emoji');
+});
+
+test('long invite codes: base64url round trip, wrapped or plain base64 read, junk refused', () => {
+  const inv = { g: { ik: 'i+/=', exp: 5, from: { m: { name: 'ö' } }, s: 'x' }, k: 'K', extra: 1 };
+  const code = P.encodeInvite(inv);
+  assert.match(code, /^MSW1\.[A-Za-z0-9_-]+$/);
+  assert.equal(code, 'MSW1.' + Buffer.from(JSON.stringify({ g: inv.g, k: inv.k })).toString('base64url'));
+  assert.deepEqual(P.decodeInvite(code), { g: inv.g, k: 'K' });
+  assert.deepEqual(P.decodeInvite(' ' + code.slice(0, 9) + '\n\t' + code.slice(9) + ' '), { g: inv.g, k: 'K' });
+  assert.deepEqual(P.decodeInvite('MSW1.' + Buffer.from(JSON.stringify(inv)).toString('base64')), { g: inv.g, k: 'K' });
+  assert.deepEqual(P.fromB64url(P.b64url(new Uint8Array([251, 255, 0]))), new Uint8Array([251, 255, 0]));
+  for (const bad of [null, 5, '', 'MSW1.', 'MSW1.%%', 'msw1.' + code.slice(5), 'MSW1.' + Buffer.from('[1]').toString('base64url'),
+    'MSW1.' + Buffer.from('{"g":1,"k":"K"}').toString('base64url'), 'MSW1.' + Buffer.from('{"g":{}}').toString('base64url')]) {
+    assert.equal(P.decodeInvite(bad), null, String(bad));
+  }
 });

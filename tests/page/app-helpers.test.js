@@ -273,9 +273,31 @@ test('the first vault data', () => {
   assert.deepEqual(plain(d), {
     v: 1, server: 'wss://relay.example:8443/ws', owner: 'OWNER', me: 'ME', keys: { sigPub: 'k' }, cert: { m: { name: 'n' } },
     dir: { ME: { m: { name: 'n' } } }, names: {}, removals: null, pendingInvite: { g: { ik: 'i' }, k: 'K' },
-    rooms: { general: { id: 'general', kind: 'general', name: 'General' } }, msgs: {}, unread: {}, friends: {}, blocked: {},
-    settings: { panicCode: 'Escape', panicGlobal: false, notify: true, previews: true, wipeSet: false, seenVersion: '1.1.8' },
+    rooms: { general: { id: 'general', kind: 'general', name: 'General' }, announcements: { id: 'announcements', kind: 'ann', name: 'Announcements' } },
+    msgs: {}, unread: {}, pings: {}, friends: {}, blocked: {}, wanted: {}, outbox: {}, ann: {}, spoken: {},
+    settings: { panicCode: 'Escape', panicGlobal: false, notify: true, previews: true, wipeSet: false, startup: true, seenVersion: '1.1.8' },
   });
+  assert.equal(app.normalise(d, 1), false, 'a fresh record needs no repair');
+});
+
+test('damaged data is repaired, good data kept', () => {
+  const app = load();
+  const me = 'a'.repeat(32);
+  const g = 'g:' + 'b'.repeat(32);
+  const dm = 'dm:' + 'a'.repeat(32) + ':' + 'c'.repeat(32);
+  const d = {
+    rooms: { general: 5, [g]: { id: g, kind: 'group', name: 'x', members: [me], rv: 1 }, 'g:zz': { kind: 'group' },
+      [dm]: { id: dm, kind: 'dm', with: 'c'.repeat(32) }, junk: { kind: 'group' } },
+    msgs: { general: 'nope', [g]: [{ mid: '1', text: 'hi' }, null, { mid: 2 }], gone: [{ text: 'x' }] },
+    outbox: { a: { payload: {}, to: [] }, b: null, c: { payload: 1, to: [] } },
+    settings: {},
+  };
+  assert.equal(app.normalise(d, 1), true);
+  assert.deepEqual(Object.keys(d.rooms).sort(), [dm, g, 'announcements', 'general'].sort());
+  assert.equal(d.rooms.general.kind, 'general');
+  assert.deepEqual(Object.keys(d.msgs), [g]);
+  assert.deepEqual(plain(d.msgs[g]), [{ mid: '1', text: 'hi' }]);
+  assert.deepEqual(Object.keys(d.outbox), ['a']);
 });
 
 test('spoken lookup without a server', async (t) => {

@@ -6,15 +6,15 @@
 var P = window.MswProto;
 var C = window.MswConfig;
 
-var INVITE_PREFIX = 'MSW1.';
+var INVITE_PREFIX = P.INVITE1;
 var MAX_HISTORY = 3000;
 var SHOWN = 400;
-var REPLY_TEXT = 140;
+var REPLY_TEXT = P.REPLY_TEXT;
 var DM_TTL = 24 * 3600000;
 var OUTBOX_TTL = 14 * 24 * 3600000;
 var RESEND_AFTER = 6 * 3600000;
-var MAX_TEXT = 2000;
-var MAX_ANN = 6000;
+var MAX_TEXT = P.MAX_TEXT;
+var MAX_ANN = P.MAX_ANN;
 
 // The persisted record: Vault.data while unlocked, else null.
 var D = null;
@@ -154,8 +154,49 @@ function gone(title, message, noErase) {
   show('sGone');
 }
 
-// A native function that is missing or rejects answers `fallback` instead; callers that
-// must see the failure call window.msw_… themselves.
+// The page's sections, in file order. Each registers what it provides:
+//   init()        wires its DOM handlers, once, when the page loads;
+//   start()       runs (awaited, in order) at every unlocked start, after D is normalised;
+//   draw()        takes part in the full redraw while unlocked;
+//   frames        relay frame type → handler(frame), awaited by the frame queue.
+// A section never probes for another: what is not registered simply does not run.
+var SECTIONS = [];
+var FRAMES = {};
+
+function section(name, parts) {
+  parts.name = name;
+  SECTIONS.push(parts);
+  Object.keys(parts.frames || {}).forEach(function (t) {
+    if (FRAMES[t]) throw new Error('two sections handle the frame ' + t);
+    FRAMES[t] = parts.frames[t];
+  });
+  return parts;
+}
+
+function initSections() {
+  SECTIONS.forEach(function (s) { if (s.init) s.init(); });
+}
+
+async function startSections() {
+  for (var i = 0; i < SECTIONS.length; i++) if (SECTIONS[i].start) await SECTIONS[i].start();
+}
+
+function drawSections() {
+  SECTIONS.forEach(function (s) { if (s.draw) s.draw(); });
+}
+
+// Runs the named hook of every section that has one, in order, each awaited.
+async function hook(name) {
+  var args = Array.prototype.slice.call(arguments, 1);
+  for (var i = 0; i < SECTIONS.length; i++) {
+    var fn = SECTIONS[i][name];
+    if (typeof fn === 'function') await fn.apply(null, args);
+  }
+}
+
+// The one way the page calls a native function: nat(name, fallback, ...args). A function
+// that is missing or rejects answers `fallback` instead; callers that must see the failure
+// call window.msw_… themselves.
 function nat(name, fallback) {
   var args = Array.prototype.slice.call(arguments, 2);
   try {
@@ -166,13 +207,17 @@ function nat(name, fallback) {
   }
 }
 
-$('modal').addEventListener('mousedown', function (e) {
-  if (e.target === $('modal')) closeModal();
-});
-$('goneErase').addEventListener('click', function () {
-  ask('Erase this device?',
-    'This deletes everything mosswire has stored on this computer: your identity, messages and settings. It cannot be undone.',
-    'Erase', wipe, true);
+section('core', {
+  init: function () {
+    $('modal').addEventListener('mousedown', function (e) {
+      if (e.target === $('modal')) closeModal();
+    });
+    $('goneErase').addEventListener('click', function () {
+      ask('Erase this device?',
+        'This deletes everything mosswire has stored on this computer: your identity, messages and settings. It cannot be undone.',
+        'Erase', wipe, true);
+    });
+  },
 });
 
 // The message of a failure, in words a person can act on.

@@ -1,5 +1,6 @@
-// The persisted record D as every later section may rely on it, whatever version of the
-// program wrote the vault, and the read helpers all sections share.
+// The persisted record D: its creation at first run, its defaults, the repair of vaults
+// written by earlier versions or damaged on the way, and the read helpers all sections share.
+// No other section builds or reshapes D.
 
 var DEFAULT_SETTINGS = {
   panicCode: 'Escape',
@@ -11,6 +12,65 @@ var DEFAULT_SETTINGS = {
 };
 
 function isPlainObject(v) { return !!v && typeof v === 'object' && !Array.isArray(v); }
+
+function generalRoom() { return { id: 'general', kind: 'general', name: 'General' }; }
+function annRoom() { return { id: 'announcements', kind: 'ann', name: 'Announcements' }; }
+
+// D for a member who has just joined with `invite` and signed `cert`.
+function initialData(owner, me, keys, cert, invite) {
+  var dir = {};
+  dir[me] = cert;
+  var settings = Object.assign({}, DEFAULT_SETTINGS, { seenVersion: C.VERSION });
+  return {
+    v: 1,
+    server: C.SERVER,
+    owner: owner,
+    me: me,
+    keys: keys,
+    cert: cert,
+    dir: dir,
+    names: {},
+    removals: null,
+    pendingInvite: { g: invite.g, k: invite.k },
+    rooms: { general: generalRoom(), announcements: annRoom() },
+    msgs: {},
+    unread: {},
+    pings: {},
+    friends: {},
+    blocked: {},
+    wanted: {},
+    outbox: {},
+    ann: {},
+    spoken: {},
+    settings: settings,
+  };
+}
+
+var ROOM_ID = /^(general|announcements|dm:[0-9a-f]{32}:[0-9a-f]{32}|g:[0-9a-f]{32})$/;
+
+// Rooms and message lists that cannot be what their id says are dropped rather than left
+// to break every later draw; good entries are kept as they are.
+function repairRooms(d) {
+  var changed = false;
+  Object.keys(d.rooms).forEach(function (id) {
+    var r = d.rooms[id];
+    var ok = isPlainObject(r) && ROOM_ID.test(id);
+    if (ok && id.indexOf('g:') === 0) ok = r.kind === 'group' && Array.isArray(r.members) && typeof r.name === 'string';
+    if (ok && id.indexOf('dm:') === 0) ok = r.kind === 'dm' && typeof r.with === 'string';
+    if (!ok && id !== 'general' && id !== 'announcements') { delete d.rooms[id]; changed = true; }
+  });
+  Object.keys(d.msgs).forEach(function (id) {
+    var list = d.msgs[id];
+    if (!d.rooms[id] || !Array.isArray(list)) { delete d.msgs[id]; changed = true; return; }
+    var kept = list.filter(function (m) { return isPlainObject(m) && typeof m.text === 'string'; });
+    if (kept.length !== list.length) { d.msgs[id] = kept; changed = true; }
+  });
+  Object.keys(d.outbox).forEach(function (q) {
+    var e = d.outbox[q];
+    if (!isPlainObject(e) || !isPlainObject(e.payload) || !Array.isArray(e.to)) { delete d.outbox[q]; changed = true; }
+  });
+  return changed;
+}
 
 // Brings D up to the current shape at every unlock, before anything else reads it.
 // Answers true when something changed that must be saved.
@@ -28,13 +88,14 @@ function normalise(d, now) {
     if (!e || typeof e.exp !== 'number' || !(e.exp > now)) { delete d.spoken[id]; changed = true; }
   });
   if (!isPlainObject(d.rooms.general)) {
-    d.rooms.general = { id: 'general', kind: 'general', name: 'General' };
+    d.rooms.general = generalRoom();
     changed = true;
   }
   if (!isPlainObject(d.rooms.announcements)) {
-    d.rooms.announcements = { id: 'announcements', kind: 'ann', name: 'Announcements' };
+    d.rooms.announcements = annRoom();
     changed = true;
   }
+  if (repairRooms(d)) changed = true;
   if (!isPlainObject(d.settings)) { d.settings = {}; changed = true; }
   var st = d.settings;
   if (st.notify === undefined) { st.notify = true; st.previews = true; changed = true; }

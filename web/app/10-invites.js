@@ -1,21 +1,12 @@
 // Invite codes as the client reads, checks and makes them, and the spoken-code lookup that
 // turns 12 digits into the invite code they stand for by asking the relay server.
 
-function b64url(bytes) {
-  return P.toB64(bytes).replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
-}
-
 // Any pasted text → invite { g, k } or null. Never throws.
 async function parseInvite(text) {
   try {
     var s = String(text === null || text === undefined ? '' : text).replace(/\s+/g, '');
     if (s.indexOf(P.INVITE2) === 0) return await P.readShortInvite(s, C.OWNER_CERT);
-    if (s.indexOf(INVITE_PREFIX) !== 0) return null;
-    var body = s.slice(INVITE_PREFIX.length).replace(/-/g, '+').replace(/_/g, '/');
-    body += '==='.slice(0, (4 - (body.length % 4)) % 4);
-    var inv = JSON.parse(new TextDecoder().decode(P.fromB64(body)));
-    if (!inv || typeof inv !== 'object' || !inv.g || typeof inv.k !== 'string') return null;
-    return inv;
+    return P.decodeInvite(s);
   } catch (e) {
     return null;
   }
@@ -47,7 +38,7 @@ async function makeInviteCode(days) {
       return await P.makeShortInvite(key, days * 24);
     }
     var inv = await P.makeInvite(D.cert.by.from, { sigPriv: key }, days * 24);
-    return INVITE_PREFIX + b64url(new TextEncoder().encode(JSON.stringify({ g: inv.g, k: inv.k })));
+    return P.encodeInvite(inv);
   } catch (e) {
     return null;
   }

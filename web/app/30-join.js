@@ -87,36 +87,6 @@ function joinNext() {
   show('sSetPin');
 }
 
-function initialData(owner, me, keys, cert, invite) {
-  var dir = {};
-  dir[me] = cert;
-  return {
-    v: 1,
-    server: C.SERVER,
-    owner: owner,
-    me: me,
-    keys: keys,
-    cert: cert,
-    dir: dir,
-    names: {},
-    removals: null,
-    pendingInvite: { g: invite.g, k: invite.k },
-    rooms: { general: { id: 'general', kind: 'general', name: 'General' } },
-    msgs: {},
-    unread: {},
-    friends: {},
-    blocked: {},
-    settings: {
-      panicCode: 'Escape',
-      panicGlobal: false,
-      notify: true,
-      previews: true,
-      wipeSet: false,
-      seenVersion: C.VERSION,
-    },
-  };
-}
-
 async function setPin() {
   var btn = $('setPinGo');
   if (btn.disabled) return;
@@ -142,19 +112,23 @@ async function setPin() {
   btn.disabled = false;
 }
 
-$('joinCode').addEventListener('input', function () {
-  onJoinInput().catch(function (e) { console.error('mosswire: join check failed:', e); });
-});
-$('pasteBtn').addEventListener('click', pasteCode);
-$('joinNext').addEventListener('click', joinNext);
-$('joinName').addEventListener('input', function () { err('joinErr', ''); });
-$('joinName').addEventListener('keydown', function (e) {
-  if (e.key === 'Enter') { e.preventDefault(); joinNext(); }
-});
-digitsOnly($('newPin'));
-digitsOnly($('newPin2'));
-$('setPinBack').addEventListener('click', function () { show('sWelcome'); });
-$('setPinGo').addEventListener('click', setPin);
-$('newPin2').addEventListener('keydown', function (e) {
-  if (e.key === 'Enter') { e.preventDefault(); setPin(); }
+section('join', {
+  init: function () {
+    $('joinCode').addEventListener('input', function () {
+      onJoinInput().catch(function (e) { console.error('mosswire: join check failed:', e); });
+    });
+    $('pasteBtn').addEventListener('click', pasteCode);
+    $('joinNext').addEventListener('click', joinNext);
+    $('joinName').addEventListener('input', function () { err('joinErr', ''); });
+    $('joinName').addEventListener('keydown', function (e) {
+      if (e.key === 'Enter') { e.preventDefault(); joinNext(); }
+    });
+    digitsOnly($('newPin'));
+    digitsOnly($('newPin2'));
+    $('setPinBack').addEventListener('click', function () { show('sWelcome'); });
+    $('setPinGo').addEventListener('click', setPin);
+    $('newPin2').addEventListener('keydown', function (e) {
+      if (e.key === 'Enter') { e.preventDefault(); setPin(); }
+    });
+  },
 });

@@ -40,8 +40,12 @@ async function unlock() {
   if (!S.unlocked) input.focus();
 }
 
-digitsOnly($('unlockPin'));
-$('unlockGo').addEventListener('click', unlock);
-$('unlockPin').addEventListener('keydown', function (e) {
-  if (e.key === 'Enter') { e.preventDefault(); unlock(); }
+section('unlock', {
+  init: function () {
+    digitsOnly($('unlockPin'));
+    $('unlockGo').addEventListener('click', unlock);
+    $('unlockPin').addEventListener('keydown', function (e) {
+      if (e.key === 'Enter') { e.preventDefault(); unlock(); }
+    });
+  },
 });

@@ -67,7 +67,7 @@ function unblack() {
   $('blackPin').value = '';
   drawDots();
   $('app').classList.remove('hidden');
-  if (typeof markSeen === 'function' && focused()) markSeen();
+  if (focused()) markSeen();
   draw();
   if (S.view !== 'friends') setTimeout(function () { $('msg').focus(); }, 0);
 }
@@ -104,9 +104,7 @@ async function blackEnter() {
 async function wipe() {
   $('app').classList.add('hidden');
   closeModal();
-  if (typeof stopNet === 'function') {
-    try { stopNet(); } catch (e) { /* the reload ends it anyway */ }
-  }
+  try { stopNet(); } catch (e) { /* the reload ends it anyway */ }
   S.unlocked = false;
   D = null;
   // A save already running must end before the files go, or it would write the vault back.
@@ -115,41 +113,45 @@ async function wipe() {
   location.reload();
 }
 
-// The page's own black-out key sees every key before anything else in the page.
-window.addEventListener('keydown', function (e) {
-  if (!S.unlocked || S.capturing || !D) return;
-  var code = D.settings.panicCode;
-  if (!code || e.code !== code) return;
-  if (e.ctrlKey || e.metaKey || e.altKey || e.repeat) return;
-  e.preventDefault();
-  e.stopImmediatePropagation();
-  toggleBlack();
-}, true);
+section('blackout', {
+  init: function () {
+    // The page's own black-out key sees every key before anything else in the page.
+    window.addEventListener('keydown', function (e) {
+      if (!S.unlocked || S.capturing || !D) return;
+      var code = D.settings.panicCode;
+      if (!code || e.code !== code) return;
+      if (e.ctrlKey || e.metaKey || e.altKey || e.repeat) return;
+      e.preventDefault();
+      e.stopImmediatePropagation();
+      toggleBlack();
+    }, true);
 
-$('black').addEventListener('mousedown', function (e) {
-  e.preventDefault();
-  $('blackPin').focus();
+    $('black').addEventListener('mousedown', function (e) {
+      e.preventDefault();
+      $('blackPin').focus();
+    });
+    $('blackPin').addEventListener('blur', function () {
+      if (S.black) setTimeout(function () { if (S.black) $('blackPin').focus(); }, 0);
+    });
+    $('blackPin').addEventListener('input', function () {
+      var input = $('blackPin');
+      var clean = input.value.replace(/\D+/g, '');
+      if (clean !== input.value) input.value = clean;
+      drawDots();
+    });
+    $('blackPin').addEventListener('keydown', function (e) {
+      if (e.key === 'Escape') {
+        e.preventDefault();
+        $('blackPin').value = '';
+        drawDots();
+      } else if (e.key === 'Enter') {
+        e.preventDefault();
+        blackEnter();
+      }
+    });
+    $('panicBtn').addEventListener('click', blackout);
+  },
 });
-$('blackPin').addEventListener('blur', function () {
-  if (S.black) setTimeout(function () { if (S.black) $('blackPin').focus(); }, 0);
-});
-$('blackPin').addEventListener('input', function () {
-  var input = $('blackPin');
-  var clean = input.value.replace(/\D+/g, '');
-  if (clean !== input.value) input.value = clean;
-  drawDots();
-});
-$('blackPin').addEventListener('keydown', function (e) {
-  if (e.key === 'Escape') {
-    e.preventDefault();
-    $('blackPin').value = '';
-    drawDots();
-  } else if (e.key === 'Enter') {
-    e.preventDefault();
-    blackEnter();
-  }
-});
-$('panicBtn').addEventListener('click', blackout);
 
 // Raised by the native host.
 window.MswPanic = function () { toggleBlack(); };

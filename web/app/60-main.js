@@ -1,6 +1,5 @@
-// The unlocked start and the main screen's frame. The chat client's own sections
-// (connection, receiving, sending, rooms, friends, chat view, announcements, settings) plug
-// in through the functions named below; each step runs once the section defining it exists.
+// The unlocked start and the main screen's frame. Every chat section takes part through the
+// registry (start, draw and its frame handlers); this section only runs them in order.
 
 // This member's own certificate, known without the relay, so the main screen can show who
 // is signed in even before the directory is rebuilt.
@@ -33,18 +32,9 @@ async function startUnlocked() {
 
   S.box = P.createBox(D.me, D.keys.ecdhPriv);
   S.removed = new Set(D.removals && Array.isArray(D.removals.ids) ? D.removals.ids : []);
-
   await knowSelf();
-  if (typeof learn === 'function') {
-    for (var id in D.dir) {
-      try { await learn(D.dir[id], true); } catch (e) { /* a bad entry stays out */ }
-    }
-  }
-  if (typeof queuePending === 'function') queuePending();
 
-  var anyFriend = Object.keys(D.friends).some(isFriend);
-  S.view = anyFriend || Object.keys(S.info).length > 1 ? 'friends' : 'general';
-  if (typeof dropExpiredDms === 'function') dropExpiredDms();
+  await startSections();
 
   await applyPanicKey();
   await nat('msw_notify_setup', null);
@@ -58,8 +48,7 @@ async function startUnlocked() {
 
   show('sMain');
   draw();
-  if (typeof connect === 'function') connect();
-  if (typeof whatsNew === 'function') whatsNew();
+  for (var i = 0; i < SECTIONS.length; i++) if (SECTIONS[i].ready) SECTIONS[i].ready();
 }
 
 function hueOf(id) {
@@ -88,42 +77,34 @@ function drawNav() {
   $('navAnn').classList.toggle('on', S.view === 'announcements');
 }
 
-function drawRoomFrame(room) {
-  $('roomAv').textContent = room.kind === 'general' ? '#' : String(room.name || '').charAt(0);
-  $('roomTitle').textContent = room.name || '';
-  $('roomSub').textContent = room.kind === 'general' ? 'Everyone in the network' : '';
-}
-
 // The full redraw, only while unlocked.
 function draw() {
   if (!S.unlocked || !D) return;
+  if (S.view !== 'friends' && !D.rooms[S.view]) S.view = 'friends';
   drawMe();
   $('panicKbd').textContent = keyLabel(D.settings.panicCode);
-  if (S.view !== 'friends' && !D.rooms[S.view]) S.view = 'friends';
   drawNav();
-  if (typeof drawSidebar === 'function') drawSidebar();
   var friends = S.view === 'friends';
   $('friendsPane').classList.toggle('hidden', !friends);
   $('chatPane').classList.toggle('hidden', friends);
-  if (friends) {
-    if (typeof drawFriends === 'function') drawFriends();
-  } else if (typeof drawChat === 'function') {
-    drawChat();
-  } else {
-    drawRoomFrame(D.rooms[S.view]);
-  }
+  drawSections();
 }
 
 function openView(id) {
-  if (typeof openRoom === 'function' && id !== 'friends') { openRoom(id); return; }
-  S.view = id;
-  err('chatErr', '');
-  draw();
+  if (id === 'friends') {
+    S.view = 'friends';
+    err('chatErr', '');
+    draw();
+    return;
+  }
+  openRoom(id);
 }
 
-$('navFriends').addEventListener('click', function () { openView('friends'); });
-$('navGeneral').addEventListener('click', function () { openView('general'); });
-$('navAnn').addEventListener('click', function () { openView('announcements'); });
-$('settingsBtn').addEventListener('click', function () {
-  if (typeof settings === 'function') settings();
+section('main', {
+  init: function () {
+    $('navFriends').addEventListener('click', function () { openView('friends'); });
+    $('navGeneral').addEventListener('click', function () { openView('general'); });
+    $('navAnn').addEventListener('click', function () { openView('announcements'); });
+    $('settingsBtn').addEventListener('click', function () { hook('settings'); });
+  },
 });

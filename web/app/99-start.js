@@ -1,2 +1,3 @@
-// Every handler above is wired; now find out which screen this start opens on.
+// Every section has registered; wire the page, then find out which screen this start opens on.
+initSections();
 boot();

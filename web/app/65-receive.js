@@ -1,0 +1,232 @@
+// Receiving: every envelope is opened, sorted by kind and stored; the relay is told once the
+// vault holding its effect is written (acknowledgements, batched), and the author once its
+// payload is stored (receipts, batched per sender), so the author's outbox stops resending.
+
+var RECV = {
+  ackWait: 300,
+  ackRetry: 3000,
+  receiptWait: 1500,
+  receiptMax: 500,
+  preview: 160,
+};
+var PING_RE = /(?<![\w@])@([A-Za-z0-9_.]{2,24})/g;
+
+var acks = { list: [], timer: null };
+var receipts = { map: new Map(), timer: null };
+
+// Cuts a text to n UTF-16 units without leaving half of a surrogate pair at the end.
+function cut(text, n) {
+  var s = String(text);
+  if (s.length <= n) return s;
+  s = s.slice(0, n);
+  var last = s.charCodeAt(s.length - 1);
+  return last >= 0xd800 && last <= 0xdbff ? s.slice(0, -1) : s;
+}
+
+function knownGif(id) {
+  var G = window.MswGifs;
+  if (typeof id !== 'string' || !G) return false;
+  if (G.byId) return Object.prototype.hasOwnProperty.call(G.byId, id);
+  return Array.isArray(G.list) && G.list.some(function (g) { return g.id === id; });
+}
+
+// The known member whose username is `name`, ignoring case, or null.
+function memberNamed(name) {
+  var lower = name.toLowerCase();
+  for (var id in S.info) if (String(S.info[id].name).toLowerCase() === lower) return id;
+  return null;
+}
+
+// Each mention in the text: { at, length, name, id } with trailing full stops left out of
+// the name when only the shorter name is a member's.
+function mentions(text) {
+  var out = [];
+  var m;
+  PING_RE.lastIndex = 0;
+  while ((m = PING_RE.exec(text)) !== null) {
+    var name = m[1];
+    var id = memberNamed(name);
+    if (!id) {
+      var short = name.replace(/\.+$/, '');
+      if (short.length >= 2 && short !== name) {
+        id = memberNamed(short);
+        if (id) name = short;
+      }
+    }
+    if (id) out.push({ at: m.index, length: name.length + 1, name: name, id: id });
+  }
+  return out;
+}
+
+function pingsMe(text) {
+  return mentions(String(text)).some(function (p) { return p.id === D.me; });
+}
+
+function notify(title, body) {
+  if (!D || !D.settings.notify) return;
+  if (S.black && !S.away) return;
+  if (focused()) return;
+  nat('msw_notify', null, title, body).then(function () { return nat('msw_attention', null); });
+}
+
+function sysMsg(rid, text) {
+  return addMsg(rid, { sys: true, text: text, at: Date.now() });
+}
+
+// Stores a message in a room with its unread count, mention mark and notification.
+function addMsg(rid, m) {
+  var list = D.msgs[rid] || (D.msgs[rid] = []);
+  if (m.mid) {
+    for (var i = list.length - 1; i >= 0; i--) if (list[i].mid === m.mid) return false;
+  }
+  list.push(m);
+  if (list.length > MAX_HISTORY) list.splice(0, list.length - MAX_HISTORY);
+  var room = D.rooms[rid];
+  if (!m.sys && m.from !== D.me) {
+    var pinged = !m.gif && pingsMe(m.text);
+    if (S.view !== rid || !focused() || S.black) {
+      D.unread[rid] = (D.unread[rid] || 0) + 1;
+      if (pinged) D.pings[rid] = true;
+    }
+    var quotesMe = !!(m.re && m.re.from === D.me);
+    if (room && (room.kind !== 'general' || pinged || quotesMe)) {
+      var who = nameOf(m.from);
+      var title;
+      if (room.kind === 'dm') title = who;
+      else if (pinged) title = who + ' mentioned you in ' + (room.kind === 'general' ? 'General' : room.name);
+      else if (room.kind === 'general') title = who + ' replied to you in General';
+      else title = who + ' in ' + room.name;
+      var body = D.settings.previews ? cut(m.text, RECV.preview) : room.kind === 'dm' ? 'Sent you a message' : 'New message';
+      notify(title, body);
+    }
+  }
+  Vault.save();
+  if (S.view === rid && !S.black) appendLine(m);
+  drawSidebar();
+  return true;
+}
+
+function queueAck(eid) {
+  acks.list.push(eid);
+  clearTimeout(acks.timer);
+  acks.timer = setTimeout(sendAcks, RECV.ackWait);
+}
+
+// The relay forgets an envelope once acknowledged, so the vault must hold its effect first.
+async function sendAcks() {
+  acks.timer = null;
+  var list = acks.list;
+  acks.list = [];
+  if (!list.length || !D) return;
+  try {
+    await Vault.saveNow();
+  } catch (e) {
+    console.error('mosswire: saving before acknowledging failed:', e);
+    acks.list = list.concat(acks.list);
+    if (!acks.timer) acks.timer = setTimeout(sendAcks, RECV.ackRetry);
+    return;
+  }
+  wsSend({ t: 'ack', eids: list });
+}
+
+function queueReceipt(from, q) {
+  var list = receipts.map.get(from);
+  if (!list) receipts.map.set(from, (list = []));
+  if (list.indexOf(q) === -1) list.push(q);
+  clearTimeout(receipts.timer);
+  receipts.timer = setTimeout(sendReceipts, RECV.receiptWait);
+}
+
+async function sendReceipts() {
+  receipts.timer = null;
+  var map = receipts.map;
+  receipts.map = new Map();
+  if (!map.size || !D) return;
+  try {
+    await Vault.saveNow();
+  } catch (e) {
+    console.error('mosswire: saving before receipts failed:', e);
+    return;
+  }
+  for (var entry of map) {
+    // More than one payload when one sender sent more than fits in one: none is lost.
+    for (var i = 0; i < entry[1].length; i += RECV.receiptMax) {
+      try {
+        await sendPayload({ kind: 'dm', with: entry[0] }, { k: 'rcpt', q: entry[1].slice(i, i + RECV.receiptMax) });
+      } catch (e) { /* the author resends and gets a receipt then */ }
+    }
+  }
+}
+
+function onReceipt(from, p) {
+  if (!Array.isArray(p.q)) return;
+  var changed = false;
+  p.q.forEach(function (q) {
+    if (typeof q !== 'string' || !own(D.outbox, q)) return;
+    var e = D.outbox[q];
+    var left = e.to.filter(function (id) { return id !== from; });
+    if (left.length === e.to.length) return;
+    changed = true;
+    if (left.length) e.to = left;
+    else delete D.outbox[q];
+  });
+  if (changed) Vault.save();
+}
+
+// The room a chat payload from `from` belongs in, or null when it must be dropped.
+function roomFor(p, from, at) {
+  if (p.room === 'general') return 'general';
+  if (typeof p.room !== 'string') return null;
+  if (p.room === dmId(from)) {
+    if (!isFriend(from) || at < Date.now() - DM_TTL) return null;
+    ensureDm(from);
+    return p.room;
+  }
+  if (p.meta !== undefined) applyRoom(p.meta, from);
+  var r = own(D.rooms, p.room) ? D.rooms[p.room] : null;
+  if (!r || r.kind !== 'group' || r.members.indexOf(from) === -1) return null;
+  return p.room;
+}
+
+function storedMsg(p, from, at) {
+  var m = { mid: p.mid, from: from, text: cut(p.text, MAX_TEXT), at: at };
+  if (knownGif(p.gif)) m.gif = p.gif;
+  var re = p.re;
+  if (isPlainObject(re) && typeof re.mid === 'string' && re.mid.length <= 40 && typeof re.from === 'string' &&
+      P.ID_RE.test(re.from) && typeof re.text === 'string') {
+    m.re = { mid: re.mid, from: re.from, text: cut(re.text, REPLY_TEXT) };
+  }
+  return m;
+}
+
+async function receive(f) {
+  if (typeof f.eid === 'string' && f.eid.length <= 128) queueAck(f.eid);
+  var from = f.from;
+  if (typeof from !== 'string' || !own(S.info, from) || from === D.me || D.blocked[from]) return;
+  var p = await S.box.open(f, S.info[from].ecdh);
+  if (!isPlainObject(p) || !D) return;
+  if (p.k === 'rcpt') {
+    onReceipt(from, p);
+    return;
+  }
+  if (typeof p.q === 'string' && p.q.length <= 32) queueReceipt(from, p.q);
+  var envAt = typeof f.at === 'number' && isFinite(f.at) ? f.at : Date.now();
+  var at = typeof p.at === 'number' && p.at <= envAt && p.at > envAt - OUTBOX_TTL ? p.at : envAt;
+  if (p.k === 'friend') {
+    await hook('friend', p.op, from, at, p);
+    return;
+  }
+  if (p.k === 'room') {
+    applyRoom(p.room, from);
+    draw();
+    return;
+  }
+  if (p.k !== 'msg' || typeof p.text !== 'string' || !p.text.trim()) return;
+  if (typeof p.mid !== 'string' || !p.mid || p.mid.length > 40) return;
+  var rid = roomFor(p, from, at);
+  if (rid) addMsg(rid, storedMsg(p, from, at));
+}
+
+section('receive', {
+  frames: { env: receive },
+});

@@ -1,0 +1,267 @@
+// Sending: own chat messages (pending until the relay takes them, held while offline), every
+// payload sealed once for all its recipients, and the outbox that resends what a recipient
+// has not yet confirmed.
+
+var SEND = {
+  heldPace: 300,
+  heldPaceAbove: 10,
+  resendPace: 400,
+  resendEvery: 600000,
+  minLife: 60000,
+};
+
+var awaiting = new Map(); // message id → room id, from `send` until `sent` or `error`
+var held = new Map(); // message id → room id, going out after the next sign-in
+var resending = false;
+
+function heldCount() { return held.size; }
+function awaitingCount() { return awaiting.size; }
+function heldMessages() { return new Map(held); }
+function forgetAwaiting() { awaiting.clear(); }
+
+function sleep(ms) { return new Promise(function (r) { setTimeout(r, ms); }); }
+
+function findMsg(rid, mid) {
+  var list = D.msgs[rid] || [];
+  for (var i = list.length - 1; i >= 0; i--) if (list[i].mid === mid) return list[i];
+  return null;
+}
+
+function setSt(rid, mid, st) {
+  var m = findMsg(rid, mid);
+  if (!m) return;
+  if (st) m.st = st;
+  else delete m.st;
+  Vault.save();
+  if (S.view === rid) drawLog();
+}
+
+// Who gets a room's payloads, with the key each payload key is wrapped for.
+function recipients(room) {
+  var ids = [];
+  if (room.kind === 'general') ids = Object.keys(S.info);
+  else if (room.kind === 'dm') ids = [room.with];
+  else if (room.kind === 'group' && Array.isArray(room.members)) ids = room.members;
+  var seen = {};
+  var out = [];
+  ids.forEach(function (id) {
+    if (id === D.me || seen[id] || !own(S.info, id)) return;
+    seen[id] = true;
+    out.push({ id: id, ecdh: S.info[id].ecdh });
+  });
+  return out;
+}
+
+function roomMeta(room) {
+  return { id: room.id, name: room.name, members: room.members.slice(), rv: room.rv };
+}
+
+async function sendPayload(room, payload, ref) {
+  var to = recipients(room);
+  if (!to.length) return false;
+  var ttl = payload.k === 'msg' && room.kind === 'dm' ? DM_TTL : undefined;
+  var now = Date.now();
+  if (payload.k !== 'rcpt') payload = Object.assign({}, payload, { q: P.randomHex(8), at: now });
+  var sealed = await S.box.seal(payload, to);
+  if (ref !== undefined) awaiting.set(ref, room.id);
+  var frame = { t: 'send' };
+  if (ref !== undefined) frame.ref = ref;
+  if (ttl !== undefined) frame.ttl = ttl;
+  frame.iv = sealed.iv;
+  frame.ct = sealed.ct;
+  frame.keys = sealed.keys;
+  if (!wsSend(frame)) return false;
+  if (payload.q) {
+    D.outbox[payload.q] = {
+      payload: payload,
+      to: to.map(function (r) { return r.id; }),
+      at: now,
+      ttl: ttl || OUTBOX_TTL,
+      sent: now,
+      wait: RESEND_AFTER,
+      boot: S.boot === undefined ? null : S.boot,
+    };
+    Vault.save();
+  }
+  return true;
+}
+
+function hold(mid, rid) {
+  held.set(mid, rid);
+  var m = findMsg(rid, mid);
+  if (m && m.st !== 'pending') setSt(rid, mid, 'pending');
+  wake();
+}
+
+function holdPending() {
+  awaiting.forEach(function (rid, mid) { held.set(mid, rid); });
+  awaiting.clear();
+}
+
+async function deliver(rid, m) {
+  if (S.status !== 'online') {
+    hold(m.mid, rid);
+    return;
+  }
+  var room = D.rooms[rid];
+  if (!room) return;
+  var payload = { k: 'msg', room: rid, mid: m.mid, text: m.text };
+  if (m.gif) payload.gif = m.gif;
+  if (m.re) payload.re = m.re;
+  if (room.kind === 'group') payload.meta = roomMeta(room);
+  var ok;
+  try {
+    ok = await sendPayload(room, payload, m.mid);
+  } catch (e) {
+    awaiting.delete(m.mid);
+    setSt(rid, m.mid, 'failed');
+    err('chatErr', "That message couldn't be encrypted");
+    return;
+  }
+  if (ok) {
+    watch();
+    return;
+  }
+  awaiting.delete(m.mid);
+  if (recipients(room).length) hold(m.mid, rid);
+  else setSt(rid, m.mid, 'failed');
+}
+
+// Adds an own message to a room and sends it; false when refused (the composer keeps it).
+function post(rid, body) {
+  var room = D.rooms[rid];
+  if (!room) return false;
+  if (net.stopped) {
+    err('chatErr', 'Not connected right now');
+    return false;
+  }
+  if (room.kind === 'dm' && !isFriend(room.with)) {
+    err('chatErr', 'You can only message friends');
+    return false;
+  }
+  err('chatErr', '');
+  var m = { mid: P.randomHex(12), from: D.me, text: body.text, at: Date.now(), st: 'pending' };
+  if (body.gif) m.gif = body.gif;
+  if (S.reply && S.reply.rid === rid) m.re = { mid: S.reply.mid, from: S.reply.from, text: cut(S.reply.text, REPLY_TEXT) };
+  S.reply = null;
+  drawReplyBar();
+  if (!recipients(room).length) {
+    delete m.st;
+    addMsg(rid, m);
+    return true;
+  }
+  addMsg(rid, m);
+  deliver(rid, m).catch(function (e) { console.error('mosswire: sending failed:', e); });
+  return true;
+}
+
+function sendMsg() {
+  var box = $('msg');
+  var text = box.value.replace(/\s+$/, '').replace(/^[\r\n]+/, '');
+  if (!text.trim() || !S.unlocked || S.view === 'friends' || !D.rooms[S.view]) return;
+  if (S.view === 'announcements') {
+    // Announcements are the owner's posts; until they can be written here, nothing is sent.
+    return;
+  }
+  if (!post(S.view, { text: cut(text, MAX_TEXT) })) return;
+  box.value = '';
+  drawComposer();
+}
+
+function retry(rid, mid) {
+  var m = findMsg(rid, mid);
+  if (!m || m.st !== 'failed') return;
+  m.st = 'pending';
+  Vault.save();
+  if (S.view === rid) drawLog();
+  deliver(rid, m).catch(function (e) { console.error('mosswire: sending failed:', e); });
+}
+
+// After sign-in: everything written while offline, oldest first.
+async function flushWaiting() {
+  var list = Array.from(held);
+  held.clear();
+  var pace = list.length > SEND.heldPaceAbove;
+  for (var i = 0; i < list.length; i++) {
+    if (!D) return;
+    var m = findMsg(list[i][1], list[i][0]);
+    if (!m || m.st !== 'pending') continue;
+    await deliver(list[i][1], m);
+    if (pace) await sleep(SEND.heldPace);
+  }
+}
+
+function confirmed(f, st) {
+  var ref = f.ref;
+  if (typeof ref !== 'string' || !awaiting.has(ref)) {
+    if (st === 'failed' && typeof f.msg === 'string') console.warn('mosswire: the server said: ' + f.msg.slice(0, 300));
+    return;
+  }
+  var rid = awaiting.get(ref);
+  awaiting.delete(ref);
+  if (st === 'failed') err('chatErr', typeof f.msg === 'string' ? f.msg.slice(0, 300) : '');
+  setSt(rid, ref, st);
+}
+
+function markSent(f) { confirmed(f, null); }
+function markFailed(f) { confirmed(f, 'failed'); }
+
+// Resends what a recipient has not confirmed: first after RESEND_AFTER, then after twice as
+// long each time under one relay boot; at once after the relay restarted.
+async function resendOutbox() {
+  if (resending || !D) return;
+  resending = true;
+  try {
+    var ids = Object.keys(D.outbox);
+    for (var i = 0; i < ids.length; i++) {
+      if (!D) return;
+      var e = D.outbox[ids[i]];
+      if (!e) continue;
+      var now = Date.now();
+      var left = e.at + e.ttl - now;
+      e.to = e.to.filter(function (id) { return typeof id === 'string' && own(S.info, id) && id !== D.me; });
+      if (!e.to.length || !(left >= SEND.minLife)) {
+        delete D.outbox[ids[i]];
+        Vault.save();
+        continue;
+      }
+      var same = sameBoot(e.boot, S.boot);
+      if (same && now - e.sent < e.wait) continue;
+      var sealed = await S.box.seal(e.payload, e.to.map(function (id) { return { id: id, ecdh: S.info[id].ecdh }; }));
+      if (!wsSend({ t: 'send', ttl: left, iv: sealed.iv, ct: sealed.ct, keys: sealed.keys })) break;
+      if (same) e.wait *= 2;
+      e.boot = S.boot === undefined ? null : S.boot;
+      e.sent = Date.now();
+      Vault.save();
+      await sleep(SEND.resendPace);
+    }
+  } finally {
+    resending = false;
+  }
+}
+
+// Own messages that were pending when the vault was last written go out after sign-in.
+function queuePending() {
+  Object.keys(D.msgs).forEach(function (rid) {
+    D.msgs[rid].forEach(function (m) {
+      if (m.from === D.me && m.st === 'pending' && m.mid) held.set(m.mid, rid);
+    });
+  });
+}
+
+var resendTimer = null;
+
+section('send', {
+  init: function () {
+    $('sendBtn').addEventListener('click', sendMsg);
+  },
+  start: function () {
+    queuePending();
+    if (!resendTimer) {
+      resendTimer = setInterval(function () {
+        if (S.live && D) resendOutbox().catch(function (e) { console.error('mosswire: resending failed:', e); });
+      }, SEND.resendEvery);
+    }
+  },
+  frames: { sent: markSent, error: markFailed },
+});

@@ -1,0 +1,113 @@
+// Rooms: group definitions accepted from members, opening a room, and direct messages that
+// disappear after 24 hours.
+
+var GROUP_ID = /^g:[0-9a-f]{32}$/;
+var MAX_MEMBERS = 200;
+var PRUNE_EVERY = 60000;
+
+function cleanMembers(list) {
+  var out = [];
+  for (var i = 0; i < list.length && out.length < MAX_MEMBERS; i++) {
+    var id = list[i];
+    if (typeof id === 'string' && P.ID_RE.test(id) && out.indexOf(id) === -1) out.push(id);
+  }
+  return out;
+}
+
+function dropRoom(id) {
+  delete D.rooms[id];
+  delete D.msgs[id];
+  delete D.unread[id];
+  delete D.pings[id];
+  if (S.view === id) S.view = 'friends';
+}
+
+// A group definition from member `from`; true when it changed something here.
+function applyRoom(def, from) {
+  if (!isPlainObject(def) || typeof def.id !== 'string' || !GROUP_ID.test(def.id)) return false;
+  if (typeof def.rv !== 'number' || !isFinite(def.rv) || !Array.isArray(def.members)) return false;
+  var members = cleanMembers(def.members);
+  var name = typeof def.name === 'string' ? P.cleanName(def.name, P.MAX_ROOM_NAME) : '';
+  if (!name) return false;
+  var known = own(D.rooms, def.id) && D.rooms[def.id].kind === 'group' ? D.rooms[def.id] : null;
+  if (known ? known.members.indexOf(from) === -1 : members.indexOf(from) === -1 || !isFriend(from)) return false;
+  if (known && !(def.rv > known.rv)) return false;
+  if (members.indexOf(D.me) === -1) {
+    if (!known) return false;
+    dropRoom(def.id);
+    Vault.save();
+    draw();
+    return true;
+  }
+  D.rooms[def.id] = { id: def.id, kind: 'group', name: name, members: members, rv: def.rv };
+  var who = nameOf(from);
+  if (!known) {
+    sysMsg(def.id, who + ' added you to ' + name);
+    notify(name, who + ' added you to a group chat');
+  } else if (known.name !== name) {
+    sysMsg(def.id, who + ' renamed the group to ' + name);
+  } else if (known.members.length !== members.length) {
+    sysMsg(def.id, who + " changed who's in the group");
+  }
+  Vault.save();
+  return true;
+}
+
+function openRoom(id) {
+  if (!D || !own(D.rooms, id)) return;
+  pruneDms();
+  if (S.view !== id) S.reply = null;
+  S.view = id;
+  S.all = false;
+  delete D.unread[id];
+  delete D.pings[id];
+  Vault.save();
+  err('chatErr', '');
+  closeModal();
+  draw();
+  if (!$('msg').disabled) $('msg').focus();
+  if (id === 'announcements') {
+    nat('msw_owner_key', null).then(function (key) {
+      S.owner = typeof key === 'string' && !!D && key === D.owner;
+      if (S.view === 'announcements') {
+        drawComposer();
+        drawLog();
+      }
+    });
+  }
+}
+
+// Direct messages live 24 hours; own ones still waiting to go out stay until they do.
+function pruneDms() {
+  if (!S.unlocked || !D) return;
+  var cutoff = Date.now() - DM_TTL;
+  var changed = false;
+  Object.keys(D.rooms).forEach(function (id) {
+    if (D.rooms[id].kind !== 'dm') return;
+    var list = D.msgs[id];
+    if (!list || !list.length || !(list[0].at <= cutoff)) return;
+    var kept = list.filter(function (m) { return m.at > cutoff || (m.from === D.me && m.st === 'pending'); });
+    if (kept.length === list.length) return;
+    D.msgs[id] = kept;
+    if ((D.unread[id] || 0) > kept.length) D.unread[id] = kept.length;
+    changed = true;
+  });
+  if (!changed) return;
+  Vault.save();
+  drawSidebar();
+  if (D.rooms[S.view] && D.rooms[S.view].kind === 'dm') drawLog();
+}
+
+var pruneTimer = null;
+
+section('rooms', {
+  init: function () {
+    window.addEventListener('focus', pruneDms);
+  },
+  start: function () {
+    var anyFriend = Object.keys(D.friends).some(isFriend);
+    S.view = anyFriend || Object.keys(S.info).length > 1 ? 'friends' : 'general';
+    pruneDms();
+    if (!pruneTimer) pruneTimer = setInterval(pruneDms, PRUNE_EVERY);
+  },
+});
