@@ -4,65 +4,14 @@
 // the closure can be called directly.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const fs = require('fs');
-const path = require('path');
-const vm = require('vm');
 const P = require('../../web/protocol.js');
+const { loadApp } = require('./load-app.js');
 
-const APP = path.join(__dirname, '../../web/app');
 const EXPORTS = ['normalise', 'keyLabel', 'validPin', 'h', 'parseInvite', 'checkInvite', 'makeInviteCode', 'nameOf',
   'isFriend', 'isOnline', 'focused', 'dmId', 'ensureDm', 'themeId', 'healthUrl', 'initialData', 'failText', 'lookupSpoken', 'S'];
 
-class FakeNode {}
-class FakeEl extends FakeNode {
-  constructor(tag) {
-    super();
-    this.tagName = tag;
-    this.attrs = {};
-    this.children = [];
-    this.listeners = {};
-    this.textContent = '';
-    this.className = '';
-    const classes = new Set();
-    this.classList = {
-      add: (...c) => c.forEach((x) => classes.add(x)),
-      remove: (...c) => c.forEach((x) => classes.delete(x)),
-      toggle: (c, on) => { if (on === undefined ? !classes.has(c) : on) classes.add(c); else classes.delete(c); },
-      contains: (c) => classes.has(c),
-    };
-    this.style = { cssText: '', setProperty: (k, v) => { this.style[k] = v; } };
-  }
-  addEventListener(type, fn) { (this.listeners[type] = this.listeners[type] || []).push(fn); }
-  appendChild(c) { this.children.push(c); return c; }
-  setAttribute(n, v) { this.attrs[n] = String(v); }
-  removeAttribute(n) { delete this.attrs[n]; }
-  querySelector() { return null; }
-}
-
-function load({ config = {}, natives = {}, platform = 'Linux x86_64', globals = {} } = {}) {
-  const files = fs.readdirSync(APP).filter((f) => f.endsWith('.js') && f !== '99-start.js').sort();
-  const body = files.map((f) => fs.readFileSync(path.join(APP, f), 'utf8')).join('\n');
-  const els = {};
-  const document = {
-    getElementById: (id) => (els[id] = els[id] || new FakeEl('div')),
-    createElement: (tag) => new FakeEl(tag),
-    createTextNode: (text) => Object.assign(new FakeNode(), { text }),
-    documentElement: new FakeEl('html'),
-    hasFocus: () => true,
-  };
-  const ctx = {
-    document, Node: FakeNode, navigator: { platform, userAgent: '' }, location: { reload() {} },
-    MswProto: P, MswConfig: Object.assign({ SERVER: 'wss://relay.example:8443/ws', VERSION: '1.1.8', OWNER_CERT: null }, config),
-    Vault: { save() {} }, TextEncoder, TextDecoder, URL, console, setTimeout, clearTimeout, performance, Event: class {}, FocusEvent: class {},
-    fetch: () => Promise.resolve(),
-  };
-  Object.assign(ctx, natives, globals);
-  ctx.window = ctx;
-  ctx.addEventListener = () => {};
-  vm.createContext(ctx);
-  vm.runInContext("(function () {\n'use strict';\n" + body + '\nglobalThis.__app = { ' + EXPORTS.join(', ') +
-    ', setD: function (d) { D = d; } };\n})();', ctx);
-  return ctx.__app;
+function load(opts = {}) {
+  return loadApp(Object.assign({ exports: EXPORTS }, opts));
 }
 
 const plain = (x) => JSON.parse(JSON.stringify(x));

@@ -71,7 +71,8 @@ async function sendPayload(room, payload, ref) {
   frame.ct = sealed.ct;
   frame.keys = sealed.keys;
   if (!wsSend(frame)) return false;
-  if (payload.q) {
+  // Receipts are never resent: their `q` is the list of ids they confirm.
+  if (payload.k !== 'rcpt') {
     D.outbox[payload.q] = {
       payload: payload,
       to: to.map(function (r) { return r.id; }),

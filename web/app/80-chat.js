@@ -114,7 +114,7 @@ function drawComposer() {
   $('annLocked').classList.toggle('hidden', !locked);
   $('composer').classList.toggle('hidden', locked || !room);
   var box = $('msg');
-  box.disabled = net.stopped || !room || locked;
+  box.disabled = !room || locked;
   if (room) {
     box.placeholder = room.kind === 'general' ? 'Message #General (type @ to mention someone)'
       : room.kind === 'dm' ? 'Message @' + nameOf(room.with) : 'Message ' + roomName(room);
