@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 
+#include "utf8.h"
+
 namespace webview {
 
 // The quoted JSON string the bridge uses for call ids, names and results: short escapes
@@ -30,10 +32,6 @@ std::string reply_script(const std::string &id, int status, const std::string &r
 // the short escapes; any other escape empties the value), other values as raw text,
 // missing keys as the empty text.
 std::string message_field(const std::string &message, const std::string &key);
-
-// Replaces every byte sequence that is not valid UTF-8 with U+FFFD.
-std::string utf8_repair(const std::string &text);
-bool utf8_valid(const std::string &text);
 
 template <typename Map>
 std::string bind_script(const Map &registry) {

@@ -3,10 +3,10 @@
 #include "app/host/host.h"
 #include "app/host/key_names.h"
 #include "app/host/page_events.h"
-#include "app/platform/linux/hotkey.h"
-#include "app/platform/linux/instance.h"
-#include "app/platform/linux/tray.h"
-#include "app/platform/linux/window.h"
+#include "app/platform/hotkey.h"
+#include "app/platform/instance.h"
+#include "app/platform/tray.h"
+#include "app/platform/window.h"
 
 std::atomic<webview::engine *> host_view{nullptr};
 

@@ -1,6 +1,7 @@
 #pragma once
-// What the native services need from the host. Everything runs on the UI thread except
-// where a comment says "any thread".
+// The host's calls for the native services; main.cpp hands them over as the services'
+// service_host record. Everything runs on the UI thread except where a comment says
+// "any thread".
 
 // Answers one page call with status 0 and a JSON result text. Any thread.
 void host_reply(const char *id, const char *result);
@@ -14,7 +15,7 @@ void host_eval(const char *script);
 // Ends the window's message loop; start-up's shutdown then runs and the process ends.
 void host_terminate(void);
 
-// The main window (a GtkWindow* on Linux), or null before the window set-up task ran.
+// The main window's platform handle, or null before the window set-up task ran.
 void *host_main_window(void);
 
 // Sets the main window's title (UTF-8).
@@ -31,5 +32,5 @@ bool host_add_tray_icon(void);
 // True when the key is now registered.
 bool host_set_blackout_key(const char *name, void (*action)(void));
 
-// The black-out action: raises MswPanic() in the page.
+// The black-out action: raises the page's black-out event.
 void host_raise_panic(void);

@@ -1,18 +1,12 @@
 #include "path_token.h"
 
-#include <errno.h>
 #include <stdio.h>
-#include <sys/random.h>
+
+#include "app/platform/random.h"
 
 int make_path_token(char out[33]) {
   unsigned char bytes[16];
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return -1;
-    got += (size_t)n;
-  }
+  if (!random_bytes(bytes, sizeof bytes)) return -1;
   for (int i = 0; i < 16; i++) snprintf(out + 2 * i, 3, "%02x", bytes[i]);
   return 0;
 }

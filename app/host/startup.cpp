@@ -7,10 +7,8 @@
 #include "app/host/command_line.h"
 #include "app/host/desktop_host.h"
 #include "app/host/path_token.h"
-#include "app/platform/linux/display.h"
-#include "app/platform/linux/instance.h"
-#include "app/services/bindings.h"
-#include "app/services/update_install.h"
+#include "app/platform/display.h"
+#include "app/platform/instance.h"
 
 const char start_failed_text[] = "mosswire couldn't start.";
 const char no_webkit_text[] =
@@ -30,7 +28,7 @@ int fail(const char *text) {
 
 }  // namespace
 
-int msw_start(int argc, char **argv) {
+int msw_start(int argc, char **argv, const host_wiring &wiring) {
   // A peer that goes away mid-answer must end one send, not the process.
   signal(SIGPIPE, SIG_IGN);
 
@@ -51,7 +49,7 @@ int msw_start(int argc, char **argv) {
   site.count = msw_asset_count;
   if (asset_start_thread(&site) != 0) return fail(start_failed_text);
 
-  update_cleanup_start();
+  if (wiring.starting) wiring.starting();
 
   webview::engine *view = webview::create(false, nullptr);
   if (!view) return fail(no_webkit_text);
@@ -59,8 +57,8 @@ int msw_start(int argc, char **argv) {
   webview::set_title(view, "mosswire");
   webview::set_size(view, 760, 520, webview::WEBVIEW_HINT_MIN);
   webview::set_size(view, 1100, 720, webview::WEBVIEW_HINT_NONE);
-  for (int i = 0; i < msw_binding_count; i++)
-    webview::bind(view, msw_bindings[i].name, msw_bindings[i].handler, nullptr);
+  for (int i = 0; i < wiring.call_count; i++)
+    webview::bind(view, wiring.calls[i].name, wiring.calls[i].handler, nullptr);
   webview::dispatch(view, window_setup_task, nullptr);
 
   char url[512];

@@ -1,6 +1,6 @@
 #include "app/services/app_files.h"
 
-#include "app/platform/linux/app_folder/files.h"
+#include "app/platform/files.h"
 
 std::string app_path(const char *name, const char *suffix) {
   return app_folder() + "/" + name + suffix;

@@ -1,15 +1,11 @@
 #pragma once
-// The 19 native functions the page calls through the script bridge. Every one has the
-// bridge's handler shape: the page's call id, the JSON text of its argument array and
-// the binding's user data (null for all of ours). Each answers through host_reply with
-// a JSON result text and never rejects.
+// The 19 native functions the page calls through the script bridge, in the bridge
+// contract's order (app/common/bridge_contract.json). Each answers through the host's
+// reply with a JSON result text of a kind the contract declares, and never rejects.
+#include "app/common/native_call.h"
 
-typedef void (*msw_handler)(const char *id, const char *args, void *user);
-
-struct msw_binding {
-  const char *name;
-  msw_handler handler;
-};
+typedef native_handler msw_handler;
+typedef native_binding msw_binding;
 
 // In the order start-up binds them.
 extern const msw_binding msw_bindings[];

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "app/common/json_text.h"
-#include "app/host/host.h"
+#include "app/services/host_link.h"
 
 bool arg_text(const char *args, int index, std::string *out) {
   char *text = json_arg(args ? args : "", index);
@@ -19,10 +19,10 @@ bool arg_bool(const char *args, int index) {
   return arg_text(args, index, &text) && text == "true";
 }
 
-void reply_raw(const char *id, const char *result) { host_reply(id, result); }
+void reply_raw(const char *id, const char *result) { the_host().reply(id, result); }
 
 void reply_string(const char *id, const char *bytes, size_t length) {
   char *quoted = json_quote(bytes, length);
-  host_reply(id, quoted ? quoted : "null");
+  the_host().reply(id, quoted ? quoted : "null");
   free(quoted);
 }

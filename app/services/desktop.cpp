@@ -1,46 +1,43 @@
 #include "app/services/desktop.h"
 
-#include <glib.h>
-
-#include "app/host/host.h"
-#include "app/platform/linux/autostart.h"
-#include "app/platform/linux/clipboard.h"
-#include "app/platform/linux/desktop.h"
-#include "app/platform/linux/notify.h"
+#include "app/common/utf8.h"
+#include "app/platform/autostart.h"
+#include "app/platform/clipboard.h"
+#include "app/platform/notify.h"
+#include "app/platform/window.h"
 #include "app/services/call.h"
+#include "app/services/host_link.h"
 
+// Counts UTF-16 units of the repaired text: a four-byte sequence (outside the basic plane)
+// takes two, every other sequence one.
 std::string notification_field(const char *text, size_t room) {
-  gchar *valid = g_utf8_make_valid(text, -1);
+  std::string valid = utf8_repair(text);
   size_t units = 0;
-  for (const gchar *p = valid; *p; p = g_utf8_next_char(p))
-    units += g_utf8_get_char(p) >= 0x10000 ? 2 : 1;
-  std::string field = units + 1 <= room ? valid : "";
-  g_free(valid);
-  return field;
+  for (unsigned char c : valid) {
+    if ((c & 0xC0) == 0x80) continue;  // continuation byte
+    units += c >= 0xF0 ? 2 : 1;
+  }
+  return units + 1 <= room ? valid : "";
 }
 
 void msw_set_panic(const char *id, const char *args, void *) {
   std::string code;
   if (arg_text(args, 0, &code) && arg_bool(args, 1))
-    return reply_bool(id, host_set_blackout_key(code.c_str(), host_raise_panic));
-  host_set_blackout_key(nullptr, nullptr);
+    return reply_bool(id, the_host().set_blackout_key(code.c_str(), the_host().raise_panic));
+  the_host().set_blackout_key(nullptr, nullptr);
   reply_bool(id, false);
 }
 
 void msw_attention(const char *id, const char *, void *) {
-  window_request_attention(host_main_window());
+  window_request_attention(the_host().main_window());
   reply_null(id);
 }
 
 void msw_title(const char *id, const char *args, void *) {
   std::string title;
-  if (arg_text(args, 0, &title)) {
-    // A lone surrogate escape decodes to bytes that are not UTF-8; the window system
-    // wants valid text.
-    gchar *valid = g_utf8_make_valid(title.c_str(), -1);
-    host_set_title(valid);
-    g_free(valid);
-  }
+  // A lone surrogate escape decodes to bytes that are not UTF-8; the window system wants
+  // valid text.
+  if (arg_text(args, 0, &title)) the_host().set_title(utf8_repair(title.c_str()).c_str());
   reply_null(id);
 }
 
@@ -61,7 +58,7 @@ void msw_startup(const char *id, const char *args, void *) {
 }
 
 void msw_focused(const char *id, const char *, void *) {
-  reply_bool(id, window_in_front(host_main_window()));
+  reply_bool(id, window_in_front(the_host().main_window()));
 }
 
 // Notifications need no set-up on this desktop.
@@ -69,13 +66,14 @@ void msw_notify_setup(const char *id, const char *, void *) { reply_null(id); }
 
 void msw_notify(const char *id, const char *args, void *) {
   std::string title, body;
-  if (arg_text(args, 0, &title) && arg_text(args, 1, &body) && host_main_window()) {
+  void *window = the_host().main_window();
+  if (arg_text(args, 0, &title) && arg_text(args, 1, &body) && window) {
     // The tray icon is how a hidden window comes back; make sure it is there. The
     // notification itself does not depend on it here.
-    host_add_tray_icon();
+    the_host().add_tray_icon();
     notification_show(notification_field(title.c_str(), 64).c_str(),
-                      notification_field(body.c_str(), 256).c_str(), host_main_window(),
-                      host_show_window);
+                      notification_field(body.c_str(), 256).c_str(), window,
+                      the_host().show_window);
   }
   reply_null(id);
 }

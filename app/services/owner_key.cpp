@@ -1,9 +1,8 @@
 #include "app/services/owner_key.h"
 
-#include <stdlib.h>
 #include <string.h>
 
-#include "app/platform/linux/app_folder/files.h"
+#include "app/platform/files.h"
 #include "app/services/call.h"
 
 static const size_t owner_file_limit = 8191;
@@ -32,19 +31,10 @@ bool find_owner_field(const std::string &content, const char *name, size_t short
   return true;
 }
 
-bool owner_file_path(std::string *path) {
-  const char *home = getenv("HOME");
-  if (!home) return false;
-  std::string p = std::string(home) + "/.mosswire/owner.json";
-  if (p.size() >= 1024) return false;
-  *path = p;
-  return true;
-}
-
 static void reply_owner_field(const char *id, const char *name, size_t shortest,
                               size_t longest) {
   std::string path, content, value;
-  if (owner_file_path(&path)) file_read_head(path, owner_file_limit, &content);
+  if (owner_key_path(&path)) file_read_head(path, owner_file_limit, &content);
   if (!find_owner_field(content, name, shortest, longest, &value)) return reply_null(id);
   reply_string(id, value.data(), value.size());
 }

@@ -1,6 +1,5 @@
 #pragma once
-// The owner key file, ~/.mosswire/owner.json, written by the owner's tools and only read
-// here.
+// The owner key file (owner_key_path), written by the owner's tools and only read here.
 #include <stddef.h>
 
 #include <string>
@@ -9,9 +8,6 @@
 // text search (not a JSON parse), when its length lies within [shortest, longest].
 bool find_owner_field(const std::string &content, const char *name, size_t shortest,
                       size_t longest, std::string *value);
-
-// $HOME/.mosswire/owner.json, or false when HOME is unset or the path is too long.
-bool owner_file_path(std::string *path);
 
 void msw_owner_key(const char *id, const char *args, void *user);
 void msw_owner_secret(const char *id, const char *args, void *user);

@@ -7,18 +7,16 @@
 #include <string>
 #include <thread>
 
-#include "app/host/host.h"
-#include "app/platform/linux/spawn.h"
+#include "app/platform/process.h"
 #include "app/services/app_files.h"
 #include "app/services/call.h"
 #include "app/services/update_check.h"
+#include "app/services/host_link.h"
 #include "app/services/update_install.h"
 
 #ifndef MSW_DOWNLOAD_BASE
 #define MSW_DOWNLOAD_BASE "https://github.com/mosswire/mosswire"
 #endif
-
-const char update_asset_name[] = "mosswire-linux-x86_64";
 
 static const char result_ok[] = "{\"ok\":true}";
 static const char result_start[] = "{\"err\":\"Couldn't start the update.\"}";
@@ -64,17 +62,17 @@ static const char *run_update(const update_call &call) {
   bool read = read_app_file("SHA256SUMS.txt", &list);
   delete_app_file("SHA256SUMS.txt");
   unsigned char listed[32], actual[32];
-  if (!read || !find_checksum(list.data(), list.size(), update_asset_name, listed))
+  if (!read || !find_checksum(list.data(), list.size(), release_asset_name, listed))
     return result_no_checksum;
   // The verified file of an earlier update is about to be replaced by one not yet checked:
   // from here until the check passes there is nothing to install.
   update_ready = false;
-  if (!download_file(release + update_asset_name, app_path(update_asset_name, ""),
-                     app_path(update_asset_name, ".part"), limits))
+  if (!download_file(release + release_asset_name, app_path(release_asset_name, ""),
+                     app_path(release_asset_name, ".part"), limits))
     return result_download;
-  if (!sha256_file(app_path(update_asset_name, ""), actual) ||
+  if (!sha256_file(app_path(release_asset_name, ""), actual) ||
       memcmp(actual, listed, sizeof actual) != 0) {
-    delete_app_file(update_asset_name);
+    delete_app_file(release_asset_name);
     return result_mismatch;
   }
   update_ready = true;
@@ -90,7 +88,7 @@ static void deliver(void *arg) {
 
 static void update_worker(update_call *call) {
   call->result = run_update(*call);
-  host_dispatch(deliver, call);
+  the_host().dispatch(deliver, call);
 }
 
 void msw_update(const char *id, const char *args, void *) {
@@ -116,8 +114,8 @@ void msw_update(const char *id, const char *args, void *) {
 
 void msw_update_install(const char *id, const char *, void *) {
   if (!update_ready) return reply_raw(id, "\"none\"");
-  if (install_update(executable_path(), update_asset_name) == install_manual)
+  if (install_update(executable_path(), release_asset_name) == install_manual)
     return reply_raw(id, "\"manual\"");
   reply_raw(id, "\"quit\"");
-  host_terminate();
+  the_host().terminate();
 }

@@ -1,13 +1,10 @@
 #pragma once
-// Self-update: download a release's executable and checksum list on a worker thread,
-// keep the executable only when its SHA-256 matches, then swap it in and restart.
+// Self-update: download a release's executable (release_asset_name, process.h) and
+// checksum list on a worker thread, keep the executable only when its SHA-256 matches,
+// under the same name in the app data folder, then swap it in and restart.
 #include <string>
 
-#include "app/platform/linux/download.h"
-
-// The release asset that holds the whole program for this platform, and the name the
-// verified download waits under in the app data folder.
-extern const char update_asset_name[];
+#include "app/platform/download.h"
 
 // Where releases are fetched from: the build's download base and time-outs. Only tests
 // point it elsewhere (there is deliberately no environment override).

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "app/host/host.h"
-#include "app/platform/linux/autostart.h"
+#include "app/platform/autostart.h"
 #include "app/services/app_files.h"
 #include "app/services/call.h"
+#include "app/services/host_link.h"
 
 void msw_read_vault(const char *id, const char *, void *) {
   std::string bytes;
@@ -29,7 +29,7 @@ void msw_write_vault(const char *id, const char *args, void *) {
  * step runs whatever the one before did. Update files and the owner key file stay.
  */
 void msw_wipe(const char *id, const char *, void *) {
-  host_set_blackout_key(nullptr, nullptr);
+  the_host().set_blackout_key(nullptr, nullptr);
   set_run_at_login(false);
   delete_app_file("device.key");
   delete_app_file("vault.json");

@@ -8,7 +8,7 @@
 #include <stdlib.h>
 
 #include "app/host/command_line.h"
-#include "app/platform/linux/instance.h"
+#include "app/platform/instance.h"
 
 static void on_show(const char *startup_id) {
   printf("show %s\n", startup_id);

@@ -5,7 +5,7 @@
 
 #include "app/host/key_names.h"
 #include "bridge_contract.h"
-#include "app/platform/linux/hotkey.h"
+#include "app/platform/linux/x_keys.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "app/host/desktop_host.h"
 #include "app/host/host.h"
-#include "app/services/bindings.h"
+#include "app/host/startup.h"
 #include "json_text.h"
 
 namespace {
@@ -62,16 +62,17 @@ void mark(const char *id, const char *args, void *) {
   host_reply(id, "null");
 }
 
-}  // namespace
-
-const msw_binding msw_bindings[] = {
+const native_binding calls[] = {
     {"msw_mark", mark},     {"msw_title", title},       {"msw_echo", echo},
     {"msw_result", result}, {"msw_reject", reject},     {"msw_worker", worker},
     {"msw_bad_utf8", bad_utf8}, {"msw_set_panic", set_panic},
     {"msw_tray", tray},
 };
-const int msw_binding_count = sizeof msw_bindings / sizeof msw_bindings[0];
 
-// The program's clean-up after an update belongs to the native services, which this
-// variant leaves out; there is nothing of an update to clean up here.
-void update_cleanup_start(void) {}
+}  // namespace
+
+// The same host as the program's, with these functions instead of the native services
+// (and so without an update to clean up after).
+int main(int argc, char **argv) {
+  return msw_start(argc, argv, host_wiring{calls, sizeof calls / sizeof calls[0], nullptr});
+}

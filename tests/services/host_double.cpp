@@ -7,7 +7,7 @@
 #include <deque>
 #include <mutex>
 
-#include "app/host/host.h"
+#include "app/services/host_link.h"
 
 host_record host;
 
@@ -25,12 +25,12 @@ void host_reset(void) {
   host.window = window;
 }
 
-void host_reply(const char *id, const char *result) {
+static void host_reply(const char *id, const char *result) {
   std::lock_guard<std::mutex> hold(reply_lock);
   host.replies.emplace_back(id, result);
 }
 
-void host_dispatch(void (*task)(void *), void *arg) {
+static void host_dispatch(void (*task)(void *), void *arg) {
   std::lock_guard<std::mutex> hold(dispatch_lock);
   dispatched.emplace_back(task, arg);
   dispatch_signal.notify_all();
@@ -60,19 +60,25 @@ bool host_wait_dispatched(int timeout_ms) {
   return host_run_dispatched() > 0;
 }
 
-void host_eval(const char *) {}
-void host_terminate(void) { host.terminate_calls++; }
-void *host_main_window(void) { return host.window; }
-void host_set_title(const char *title) { host.titles.push_back(title); }
-void host_show_window(void) { host.show_calls++; }
-bool host_add_tray_icon(void) { return host.tray_present; }
-void host_raise_panic(void) { host.panic_calls++; }
+static void host_terminate(void) { host.terminate_calls++; }
+static void *host_main_window(void) { return host.window; }
+static void host_set_title(const char *title) { host.titles.push_back(title); }
+static void host_show_window(void) { host.show_calls++; }
+static bool host_add_tray_icon(void) { return host.tray_present; }
+static void host_raise_panic(void) { host.panic_calls++; }
 
-bool host_set_blackout_key(const char *name, void (*action)(void)) {
+static bool host_set_blackout_key(const char *name, void (*action)(void)) {
   host.blackout_names.push_back(name ? name : "");
   host.blackout_action = action;
   return name && name[0] && host.window && host.blackout_accepts;
 }
+
+// Handed to the services before main runs, so every test program talks to this double.
+[[maybe_unused]] static const bool attached = (services_attach_host(service_host{
+                                  host_reply, host_dispatch, host_terminate, host_main_window,
+                                  host_set_title, host_show_window, host_add_tray_icon,
+                                  host_set_blackout_key, host_raise_panic}),
+                              true);
 
 msw_handler binding_handler(const char *name) {
   for (int i = 0; i < msw_binding_count; i++)

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-#include "app/platform/linux/app_folder/files.h"
+#include "app/platform/files.h"
 #include "app/services/app_files.h"
 #include "app/services/update_check.h"
 #include "tests/services/host_double.h"

@@ -1,5 +1,6 @@
 // The app data folder, the vault bindings, the wipe, the PIN attempt counter and the owner
-// key file, driven through their handlers with the argument texts the page sends.
+// key file, driven through their handlers with the argument texts the page sends. Files are
+// the real ones (in a private folder); the rest of the platform is the fake one.
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <signal.h>
@@ -11,11 +12,11 @@
 
 #include <vector>
 
-#include "app/platform/linux/app_folder/files.h"
-#include "app/platform/linux/autostart.h"
+#include "app/platform/files.h"
 #include "app/services/app_files.h"
 #include "app/services/owner_key.h"
 #include "app/services/pin_attempts.h"
+#include "tests/services/fake_platform.h"
 #include "tests/services/host_double.h"
 #include "tests/services/test_env.h"
 
@@ -218,7 +219,7 @@ TEST_F(Store, WipeErasesThisDevicesDataInOrderAndLeavesTheRest) {
   mkdir(owner.c_str(), 0700);
   ASSERT_TRUE(write_text(owner + "/owner.json", "{}"));
   ASSERT_EQ(call_binding("msw_startup", "[true]"), "true");
-  ASSERT_TRUE(exists(autostart_entry_path()));
+  ASSERT_TRUE(fake.run_at_login);
 
   EXPECT_EQ(call_binding("msw_wipe", "[]"), "true");
   for (const char *name : {"vault.json", "vault.json.tmp", "device.key", "attempts.txt"})
@@ -226,7 +227,7 @@ TEST_F(Store, WipeErasesThisDevicesDataInOrderAndLeavesTheRest) {
   for (const char *name : {"SHA256SUMS.txt", "x.part"}) EXPECT_TRUE(exists(folder_file(name))) << name;
   EXPECT_TRUE(exists(owner + "/owner.json"));
   EXPECT_TRUE(exists(app_folder()));
-  EXPECT_FALSE(exists(autostart_entry_path()));
+  EXPECT_FALSE(fake.run_at_login);
   ASSERT_EQ(host.blackout_names.size(), 1u);
   EXPECT_EQ(host.blackout_names[0], "");
   EXPECT_EQ(host.blackout_action, nullptr);

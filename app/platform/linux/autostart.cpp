@@ -1,7 +1,9 @@
-#include "app/platform/linux/autostart.h"
+#include "app/platform/autostart.h"
 
-#include "app/platform/linux/app_folder/files.h"
-#include "app/platform/linux/spawn.h"
+#include "app/platform/files.h"
+#include "app/platform/linux/autostart_entry.h"
+#include "app/platform/linux/folders.h"
+#include "app/platform/process.h"
 
 /*
  * Two layers of escaping apply to Exec. The argument is quoted for the command line

@@ -1,15 +1,16 @@
-#include "app/platform/linux/clipboard.h"
+#include "app/platform/clipboard.h"
 
 #include <gtk/gtk.h>
+
+#include "app/common/utf8.h"
 
 void clipboard_set_text(const char *text) {
   GtkClipboard *clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
   if (!clipboard) return;
-  gchar *valid = g_utf8_make_valid(text, -1);
-  gtk_clipboard_set_text(clipboard, valid, -1);
+  std::string valid = utf8_repair(text);
+  gtk_clipboard_set_text(clipboard, valid.c_str(), -1);
   // Keep the text available after the program quits where a clipboard manager runs.
   gtk_clipboard_set_can_store(clipboard, nullptr, 0);
-  g_free(valid);
 }
 
 bool clipboard_get_text(std::string *out) {

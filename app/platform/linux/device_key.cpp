@@ -1,13 +1,11 @@
 #include "app/platform/linux/device_key.h"
 
-#include <errno.h>
 #include <stdio.h>
 #include <libsecret/secret.h>
 #include <string.h>
-#include <sys/random.h>
 #include <unistd.h>
 
-#include "app/platform/linux/app_folder/files.h"
+#include "app/platform/files.h"
 
 static std::string first_line(const char *path) {
   std::string text;
@@ -23,17 +21,6 @@ device_binding device_binding_current(void) {
   if (b.machine_id.empty()) b.machine_id = first_line("/var/lib/dbus/machine-id");
   b.uid = (unsigned)getuid();
   return b;
-}
-
-bool random_bytes(unsigned char *out, size_t length) {
-  size_t done = 0;
-  while (done < length) {
-    ssize_t n = getrandom(out + done, length - done, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += (size_t)n;
-  }
-  return true;
 }
 
 static const SecretSchema wrap_schema = {

@@ -23,6 +23,3 @@ bool keyring_store_wrap_key(const unsigned char key[32]);
 
 // Removes the wrapping key (tests and tools only; the program never forgets it).
 bool keyring_clear_wrap_key(void);
-
-// 32 bytes from getrandom(2).
-bool random_bytes(unsigned char *out, size_t length);

@@ -1,4 +1,4 @@
-#include "display.h"
+#include "app/platform/display.h"
 
 #include <glib-unix.h>
 #include <gtk/gtk.h>

@@ -1,4 +1,4 @@
-#include "app/platform/linux/download.h"
+#include "app/platform/download.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -7,7 +7,7 @@
 
 #include <mutex>
 
-#include "app/platform/linux/app_folder/files.h"
+#include "app/platform/files.h"
 
 struct part_file {
   int fd;

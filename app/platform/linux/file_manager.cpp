@@ -1,4 +1,4 @@
-#include "app/platform/linux/file_manager.h"
+#include "app/platform/files.h"
 
 #include <gio/gio.h>
 

@@ -1,4 +1,5 @@
-#include "hotkey.h"
+#include "app/platform/hotkey.h"
+#include "app/platform/linux/x_keys.h"
 
 #include <gdk/gdk.h>
 #ifdef GDK_WINDOWING_X11

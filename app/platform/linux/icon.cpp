@@ -1,9 +1,9 @@
-#include "icon.h"
+#include "app/platform/linux/icon.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <math.h>
 
-#include "instance.h"
+#include "app/platform/linux/folders.h"
 
 // A moss-green disc with a lighter ring: recognisable in a tray at 16 pixels.
 GdkPixbuf *app_icon_pixbuf(int size) {
@@ -28,7 +28,7 @@ GdkPixbuf *app_icon_pixbuf(int size) {
 }
 
 bool app_icon_file(std::string *folder, std::string *name) {
-  std::string dir = instance_folder();
+  std::string dir = runtime_folder();
   if (dir.empty()) return false;
   GdkPixbuf *pb = app_icon_pixbuf(64);
   if (!pb) return false;

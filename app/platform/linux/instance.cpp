@@ -1,4 +1,4 @@
-#include "instance.h"
+#include "app/platform/instance.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -12,6 +12,10 @@
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <string>
+
+#include "app/platform/linux/folders.h"
 
 namespace {
 
@@ -110,7 +114,7 @@ gboolean on_show_connection(gint fd, GIOCondition, gpointer) {
 
 }  // namespace
 
-std::string instance_folder() {
+std::string runtime_folder(void) {
   const char *runtime = getenv("XDG_RUNTIME_DIR");
   if (runtime && runtime[0] == '/' && private_folder(runtime)) return runtime;
   std::string dir = "/tmp/mosswire-" + std::to_string(getuid());
@@ -119,7 +123,7 @@ std::string instance_folder() {
 }
 
 bool instance_check(bool after_update) {
-  std::string dir = instance_folder();
+  std::string dir = runtime_folder();
   if (dir.empty()) return false;  // no lock possible: run without the rule
   std::string path = dir + "/" + lock_name;
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

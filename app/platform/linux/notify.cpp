@@ -1,4 +1,4 @@
-#include "app/platform/linux/notify.h"
+#include "app/platform/notify.h"
 
 #include <gtk/gtk.h>
 #include <libnotify/notify.h>

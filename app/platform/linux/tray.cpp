@@ -1,4 +1,4 @@
-#include "tray.h"
+#include "app/platform/tray.h"
 
 #include <gtk/gtk.h>
 #include <libayatana-appindicator/app-indicator.h>
@@ -6,7 +6,7 @@
 #include <gdk/gdkx.h>
 #endif
 
-#include "icon.h"
+#include "app/platform/linux/icon.h"
 
 namespace {
 

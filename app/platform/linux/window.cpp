@@ -1,11 +1,11 @@
-#include "window.h"
+#include "app/platform/window.h"
 
 #include <gtk/gtk.h>
 #ifdef GDK_WINDOWING_X11
 #include <gdk/gdkx.h>
 #endif
 
-#include "icon.h"
+#include "app/platform/linux/icon.h"
 
 namespace {
 

@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   free(back);
 
   for (const char *key : {"id", "method", "params"}) webview::message_field(text, key);
-  std::string repaired = webview::utf8_repair(text);
-  assert(webview::utf8_valid(repaired));
+  std::string repaired = utf8_repair(text);
+  assert(utf8_valid(repaired));
   webview::bridge_quote(text);
   return 0;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// HTTP(S) downloads through libcurl.
+// HTTP(S) downloads. Any thread.
 #include <string>
 
 struct download_limits {
@@ -8,8 +8,8 @@ struct download_limits {
   long long max_bytes;   // give up when the body grows beyond this; 0 for no bound
 };
 
-// Fetches url into part_path (mode 0600), following redirects, then renames it to path.
-// On any failure (network, time-out, HTTP error status, disk) part_path is removed,
-// path is left as it was, and false is answered.
+// Fetches url into part_path (private to the user), following redirects (never from
+// HTTPS down to HTTP), then renames it to path. On any failure (network, time-out, HTTP
+// error status, disk) part_path is removed, path is left as it was, and false is answered.
 bool download_file(const std::string &url, const std::string &path, const std::string &part_path,
                    const download_limits &limits);

@@ -26,6 +26,3 @@ bool open_sealed(const std::string &sealed, const unsigned char key[32],
 
 // The machine-bound key; false when the machine has no id to bind to.
 bool machine_key(const device_binding &binding, unsigned char key[32]);
-
-// Standard Base64 with = fill.
-std::string base64_encode(const unsigned char *data, size_t length);

@@ -1,4 +1,4 @@
-#include "tests/services/fake_notifications.h"
+#include "tests/linux/fake_notifications.h"
 
 #include <gio/gio.h>
 

@@ -11,8 +11,8 @@
 
 #include <string>
 
-#include "app/platform/linux/app_folder/files.h"
-#include "app/platform/linux/spawn.h"
+#include "app/platform/files.h"
+#include "app/platform/process.h"
 #include "app/services/update.h"
 #include "app/services/update_install.h"
 #include "tests/services/host_double.h"

@@ -1,6 +1,7 @@
 #pragma once
-// The main window's desktop behaviour on GTK: what a close, a focus change or a
-// minimise means to the host, and bringing the window to the front.
+// The main window's desktop behaviour: what a close, a focus change or a minimise means
+// to the host, bringing the window to the front and asking for the user's attention.
+// `window` is the platform's handle of the main window (a GtkWindow* on Linux). UI thread.
 
 struct window_events {
   // Asked on every close request; true when the window is to hide instead of closing.
@@ -11,11 +12,11 @@ struct window_events {
   void (*focus)(bool gained);
 };
 
-// Hooks the events up and gives the window the program's icon. `window` is a GtkWindow*.
+// Hooks the events up and gives the window the program's icon.
 void window_attach(void *window, const window_events &events);
 
 // Shows the window restored and in front. `startup_id` (may be null or empty) is the
-// startup notification id of the start that asked for it.
+// launcher's token of the start that asked for it.
 void window_present(void *window, const char *startup_id);
 
 // Hides the window.
@@ -23,3 +24,10 @@ void window_hide(void *window);
 
 // Destroys the window for good (Quit): the web view's message loop then ends.
 void window_destroy(void *window);
+
+// Asks for the user's attention until the window is active; never on a window the user
+// is already using. A null window is ignored.
+void window_request_attention(void *window);
+
+// Visible, not minimised and the active (focused) window; false for a null window.
+bool window_in_front(void *window);

@@ -1,4 +1,4 @@
-#include "app/platform/linux/desktop.h"
+#include "app/platform/window.h"
 
 #include <gtk/gtk.h>
 

@@ -1,9 +1,11 @@
-#include "app/services/device_seal.h"
+#include "app/platform/linux/device_seal.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <string.h>
+
+#include "app/platform/random.h"
 
 static const size_t header_size = 6, nonce_size = 12, tag_size = 16;
 
@@ -95,20 +97,4 @@ bool machine_key(const device_binding &binding, unsigned char key[32]) {
   return HMAC(EVP_sha256(), label, (int)strlen(label), (const unsigned char *)message.data(),
               message.size(), key, &size) != nullptr &&
          size == 32;
-}
-
-std::string base64_encode(const unsigned char *data, size_t length) {
-  static const char alphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < length; i += 3) {
-    unsigned v = (unsigned)data[i] << 16;
-    if (i + 1 < length) v |= (unsigned)data[i + 1] << 8;
-    if (i + 2 < length) v |= data[i + 2];
-    out.push_back(alphabet[v >> 18 & 63]);
-    out.push_back(alphabet[v >> 12 & 63]);
-    out.push_back(i + 1 < length ? alphabet[v >> 6 & 63] : '=');
-    out.push_back(i + 2 < length ? alphabet[v & 63] : '=');
-  }
-  return out;
 }

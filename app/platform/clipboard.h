@@ -1,5 +1,5 @@
 #pragma once
-// The desktop clipboard (GTK's CLIPBOARD selection), as UTF-8 text.
+// The desktop clipboard, as UTF-8 text. UI thread.
 #include <string>
 
 // Puts text on the clipboard; invalid UTF-8 is repaired with U+FFFD first.

@@ -1,4 +1,4 @@
-#include "app/platform/linux/app_folder/files.h"
+#include "app/platform/files.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -10,7 +10,9 @@
 
 #include <mutex>
 
-static std::string home_folder(void) {
+#include "app/platform/linux/folders.h"
+
+std::string home_folder(void) {
   const char *home = getenv("HOME");
   if (home && home[0] == '/') return home;
   struct passwd *pw = getpwuid(getuid());
@@ -151,4 +153,14 @@ bool file_delete(const std::string &path) {
 bool file_exists(const std::string &path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
+}
+
+bool owner_key_path(std::string *path) {
+  // Only $HOME: the owner's tools write the file under the home the shell gives them.
+  const char *home = getenv("HOME");
+  if (!home) return false;
+  std::string p = std::string(home) + "/.mosswire/owner.json";
+  if (p.size() >= 1024) return false;
+  *path = p;
+  return true;
 }

@@ -1,14 +1,15 @@
-// The device secret through msw_device_secret. Built twice: without a session bus (the
-// machine-bound key) and, with MSW_TEST_KEYRING, inside a private D-Bus session where an
-// unlocked gnome-keyring answers as the Secret Service.
+// The device secret through msw_device_secret on the real Linux secret store. Built three
+// times: without a session bus (the machine-bound key); with MSW_TEST_KEYRING inside a
+// private D-Bus session where an unlocked gnome-keyring answers as the Secret Service; with
+// MSW_TEST_NO_KEYRING where the service answers but has no keyring.
 #include <gtest/gtest.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/services/app_files.h"
-#include "app/services/device_seal.h"
-#include "app/services/device_secret.h"
+#include "app/platform/linux/device_seal.h"
+#include "app/platform/linux/secret_store.h"
 #include "tests/services/host_double.h"
 #include "tests/services/test_env.h"
 
@@ -111,27 +112,24 @@ TEST_F(DeviceSecret, AFileThatOpensToTheWrongSizeAnswersNull) {
 
 TEST_F(DeviceSecret, ACopyFromAnotherMachineOrUserFailsToOpen) {
   ASSERT_TRUE(parse_answer(call_binding("msw_device_secret", "[]")).created);
-  unsigned char secret[32];
-  bool created = true;
   device_binding here = device_binding_current();
   ASSERT_FALSE(here.machine_id.empty());
-  ASSERT_TRUE(load_device_secret(here, secret, &created));
-  EXPECT_FALSE(created);
+  std::string sealed = read_text(key_path()), plain;
+  ASSERT_TRUE(secret_unprotect_for(here, sealed, &plain));
+  EXPECT_EQ(plain.size(), 32u);
 
   device_binding other_machine = here;
   other_machine.machine_id = "0123456789abcdef0123456789abcdef";
-  EXPECT_FALSE(load_device_secret(other_machine, secret, &created));
-  EXPECT_FALSE(created);
+  EXPECT_FALSE(secret_unprotect_for(other_machine, sealed, &plain));
   device_binding other_user = here;
   other_user.uid = here.uid + 1;
-  EXPECT_FALSE(load_device_secret(other_user, secret, &created));
+  EXPECT_FALSE(secret_unprotect_for(other_user, sealed, &plain));
 
   // And a file made there, copied here, answers null and is kept.
-  std::string here_file = read_text(key_path());
-  unlink(key_path().c_str());
-  ASSERT_TRUE(load_device_secret(other_user, secret, &created));
-  EXPECT_TRUE(created);
-  std::string copied = read_text(key_path());
+  unsigned char secret[32] = {1, 2, 3};
+  std::string copied;
+  ASSERT_TRUE(secret_protect_for(other_user, secret, sizeof secret, &copied));
+  ASSERT_TRUE(write_text(key_path(), copied));
   EXPECT_EQ(call_binding("msw_device_secret", "[]"), "null");
   EXPECT_EQ(read_text(key_path()), copied);
 }

@@ -1,4 +1,4 @@
-#include "app/platform/linux/spawn.h"
+#include "app/platform/process.h"
 
 #include <limits.h>
 #include <signal.h>
@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 extern char **environ;
+
+// The whole program in one file, as the release workflow names it for this system.
+const char release_asset_name[] = "mosswire-linux-x86_64";
 
 std::string executable_path(void) {
   char buffer[PATH_MAX];
@@ -19,7 +22,7 @@ std::string executable_path(void) {
  * listening socket or the display connection would stay open in it, and the lock it waits
  * for would then never be released. Signals start from their defaults, unblocked.
  */
-bool spawn_detached(const std::string &program, const char *arg) {
+static bool spawn_detached(const std::string &program, const char *arg) {
   char *argv[] = {const_cast<char *>(program.c_str()), const_cast<char *>(arg), nullptr};
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
@@ -41,4 +44,8 @@ bool spawn_detached(const std::string &program, const char *arg) {
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0;
+}
+
+bool relaunch_after_update(const std::string &executable) {
+  return spawn_detached(executable, "--after-update");
 }

@@ -1,0 +1,19 @@
+#pragma once
+// The running program, and replacing it with a verified download of a newer release.
+#include <string>
+
+// The release asset that holds the whole program for this platform.
+extern const char release_asset_name[];
+
+// Absolute path of the running executable; empty when unknown.
+std::string executable_path(void);
+
+// Puts the verified file `download` in place of `executable`, which is kept as
+// "<executable>.old" (the running process goes on from its open image). At every step
+// that can fail a runnable program stays at the executable's path; on failure
+// everything is put back and false is answered.
+bool executable_swap(const std::string &executable, const std::string &download);
+
+// Starts executable with the single switch "--after-update", without waiting and without
+// handing it this process's open files. False when it could not be started.
+bool relaunch_after_update(const std::string &executable);
