@@ -58,7 +58,8 @@ function drawFriends() {
   if (!ids.length) { body.appendChild(h('p', { class: 'empty', text: 'Nobody else is here yet.' })); return; }
   ids.sort(function (a, b) { return nameOf(a).localeCompare(nameOf(b)); }).forEach(function (id) {
     body.appendChild(h('div', { class: 'person', 'data-id': id }, avatar(id, nameOf(id), true),
-      h('span', { class: isOnline(id) ? 'dot on' : 'dot' }), h('span', { text: nameOf(id) })));
+      h('span', { class: isOnline(id) ? 'dot on' : 'dot' }), h('span', { text: nameOf(id) }),
+      isFriend(id) ? h('button', { type: 'button', class: 'btn ghost small', text: 'Message', onclick: function () { openRoom(ensureDm(id).id); } }) : null));
   });
 }
 
