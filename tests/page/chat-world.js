@@ -11,12 +11,39 @@ const EXPORTS = ['S', 'net', 'FRAMES', 'receive', 'addMsg', 'applyRoom', 'makeGr
 
 // Timers and Date.now under the test's control. advance(ms) runs every timer due on the way,
 // in time order, letting the page's promises (and the crypto they wait for) settle after each.
-function fakeClock(start) {
+// The protocol module as the page sees it, counting the crypto work in flight, so a test can
+// wait until the page's work has really ended instead of guessing how long it takes.
+function trackedProto(track) {
+  const wrap = (fn) => function (...args) {
+    const out = fn.apply(this, args);
+    if (out && typeof out.then === 'function') {
+      track.busy++;
+      out.then(() => track.busy--, () => track.busy--);
+    }
+    return out;
+  };
+  const T = {};
+  for (const [k, v] of Object.entries(P)) {
+    if (typeof v !== 'function') T[k] = v;
+    else if (k === 'createBox') T[k] = (...a) => { const b = v(...a); return { seal: wrap(b.seal), open: wrap(b.open) }; };
+    else T[k] = wrap(v);
+  }
+  return Object.freeze(T);
+}
+
+function fakeClock(start, track = { busy: 0 }) {
   let now = start;
   let seq = 0;
   const timers = new Map();
+  const turn = () => new Promise((r) => setImmediate(r));
+  // Until no crypto is in flight and the page's promise chains have run out.
   const settle = async () => {
-    for (let i = 0; i < 6; i++) await new Promise((r) => setTimeout(r, 2));
+    const give = Date.now() + 10000;
+    let quiet = 0;
+    while (quiet < 3 && Date.now() < give) {
+      await turn();
+      if (track.busy) { quiet = 0; await new Promise((r) => setTimeout(r, 1)); } else quiet++;
+    }
   };
   const clock = {
     now: () => now,
@@ -84,7 +111,9 @@ async function makeOwner() {
 // Loads the app for `me` (one of `people`), unlocked and signed in on a fake socket.
 async function world({ owner, people, me, start = Date.UTC(2026, 0, 10) }) {
   const w = { sockets: [], frames: [], writes: 0, failNow: false, notes: [], errors: [] };
-  w.clock = fakeClock(start);
+  const track = { busy: 0 };
+  const TP = trackedProto(track);
+  w.clock = fakeClock(start, track);
   const vault = {
     save() {},
     async saveNow() {
@@ -102,7 +131,7 @@ async function world({ owner, people, me, start = Date.UTC(2026, 0, 10) }) {
     natives,
     globals: {
       setTimeout: w.clock.setTimeout, clearTimeout: w.clock.clearTimeout, setInterval: w.clock.setInterval,
-      clearInterval: w.clock.clearTimeout, Date: w.clock.Date, Vault: vault, WebSocket: socketClass(w), console: quiet,
+      clearInterval: w.clock.clearTimeout, Date: w.clock.Date, MswProto: TP, Vault: vault, WebSocket: socketClass(w), console: quiet,
     },
   });
   const D = app.initialData(owner.keys.sigPub, me.id, me.keys, me.cert, { g: {}, k: '' });
@@ -112,7 +141,7 @@ async function world({ owner, people, me, start = Date.UTC(2026, 0, 10) }) {
   app.setD(D);
   app.S.unlocked = true;
   app.S.fg = false;
-  app.S.box = P.createBox(me.id, me.keys.ecdhPriv);
+  app.S.box = TP.createBox(me.id, me.keys.ecdhPriv);
   for (const p of people) await app.learn(p.cert, true);
   w.app = app;
   w.D = D;
