@@ -12,11 +12,43 @@ function isObject(v) {
   return v !== null && typeof v === 'object' && !Array.isArray(v);
 }
 
+// Counts the JSON values in a frame and how deep they nest, without parsing it, stopping
+// once either passes its bound. Parsing a frame of a million small values takes seconds
+// and hundreds of megabytes, while this walk over the bytes takes milliseconds: it counts
+// the commas and colons outside strings, and the brackets.
+function tooComplex(buf, maxValues, maxDepth) {
+  let values = 0;
+  let depth = 0;
+  let inString = false;
+  for (let i = 0; i < buf.length; i++) {
+    const b = buf[i];
+    if (inString) {
+      if (b === 0x5c) i++; // a backslash escapes the next byte
+      else if (b === 0x22) inString = false;
+      continue;
+    }
+    if (b === 0x22) inString = true;
+    else if (b === 0x2c || b === 0x3a) {
+      if (++values > maxValues) return 'That frame holds too many values.';
+    } else if (b === 0x7b || b === 0x5b) {
+      if (++depth > maxDepth) return 'That frame nests too deeply.';
+    } else if (b === 0x7d || b === 0x5d) depth--;
+  }
+  return null;
+}
+
 // Parses one WebSocket message into a frame object, or gives the reason it is not one.
-function parseFrame(data) {
+// Frames from connections that have not signed in are always scanned first, and their
+// nesting is bounded too; a member's deep nesting is only refused by the shape checks.
+function parseFrame(data, unsigned) {
   let frame;
+  const buf = typeof data === 'string' ? Buffer.from(data) : data;
+  if (unsigned || buf.length > L.SCAN_ABOVE) {
+    const bad = tooComplex(buf, L.MAX_VALUES, unsigned ? L.MAX_DEPTH : Infinity);
+    if (bad) return { bad, heavy: true };
+  }
   try {
-    frame = JSON.parse(typeof data === 'string' ? data : data.toString('utf8'));
+    frame = JSON.parse(buf.toString('utf8'));
   } catch (e) {
     return { bad: 'That frame is not JSON.' };
   }
@@ -61,8 +93,29 @@ function checkAck(f) {
 
 function checkAuth(f) {
   if (!isObject(f.cert)) return 'cert must be a certificate object.';
+  if (!canonCert(f.cert)) return 'cert is not a membership certificate of at most ' + L.MAX_CERT + ' bytes.';
   if (!P.isB64(f.sig, P.SIG, P.SIG)) return 'sig must be ' + P.SIG + ' Base64 characters.';
   return null;
+}
+
+// A certificate cut down to the fields its signatures cover, which is all the relay
+// keeps and passes on: anything else a sender added would travel to every member in
+// every welcome. Null when the fields are not there or the result is too big.
+function canonCert(cert, depth = 0) {
+  const m = isObject(cert) ? cert.m : null;
+  if (!isObject(m)) return null;
+  const out = { m: { name: m.name, sig: m.sig, ecdh: m.ecdh, at: m.at }, s: cert.s };
+  if (cert.by !== undefined && cert.by !== null) {
+    const g = cert.by;
+    if (!isObject(g)) return null;
+    // Only the owner invites, so an honest chain is one link long; a longer one is kept
+    // in shape for the signature check to refuse it.
+    const up = depth < 4 ? canonCert(g.from, depth + 1) : null;
+    if (!up) return null;
+    out.by = { ik: g.ik, exp: g.exp, from: up.cert, s: g.s };
+  }
+  const text = JSON.stringify(out);
+  return text.length <= L.MAX_CERT ? { cert: out, text } : null;
 }
 
 // Lists a client hands over at sign-in may come as an array or, for the directory, as
@@ -73,4 +126,4 @@ function listOf(v, max) {
   return [];
 }
 
-module.exports = { isObject, parseFrame, checkRef, checkSend, checkAck, checkAuth, listOf };
+module.exports = { isObject, tooComplex, canonCert, parseFrame, checkRef, checkSend, checkAck, checkAuth, listOf };

@@ -1,7 +1,9 @@
 'use strict';
-// What the relay knows about its network while it runs: the member directory, the newest
-// removal list, announcements and spoken-code entries. None of it is stored on disk;
-// every client hands its copy back at sign-in, so the relay rebuilds it after a restart.
+// What the relay knows about its network: the member directory with the invite and name
+// each member holds, the newest removal list, announcements and spoken-code entries.
+// The directory, its claims and the removal list are also written to the state store
+// (state.js), so that a restart cannot hand a name or a spent invite to somebody else;
+// announcements and spoken entries come back from the clients at their next sign-in.
 //
 // Everything here is owner-signed or chained back to the owner, so the state takes
 // records from anyone and believes only their signatures. Checking is asynchronous
@@ -10,7 +12,7 @@
 // two sign-ins racing for the same invite cannot both win.
 const P = require('../web/protocol.js');
 const L = require('./limits.js');
-const { isObject } = require('./check.js');
+const { isObject, canonCert } = require('./check.js');
 
 class Network {
   constructor(owner, opts = {}) {
@@ -24,20 +26,30 @@ class Network {
     this.removed = new Set();
     this.ann = new Map(); // id -> announcement
     this.spoken = new Map(); // id -> spoken entry
+    this.store = opts.store || null;
+    if (opts.saved) this.restore(opts.saved);
+  }
+
+  // Takes what the state store kept from earlier runs.
+  restore(saved) {
+    for (const rec of saved.members) {
+      this.members.set(rec.info.id, rec);
+    }
+    for (const [ik, id] of saved.invites) this.inviteOf.set(ik, id);
+    for (const [name, id] of saved.names) this.nameOf.set(name, id);
+    if (saved.removals) {
+      this.removals = saved.removals;
+      this.removed = new Set(saved.removals.ids);
+    }
   }
 
   // Checks a certificate back to the owner. A certificate identical to a known one is
   // not checked again: every sign-in hands over the whole directory.
-  async check(cert) {
-    if (!isObject(cert)) return null;
-    let text;
-    try {
-      text = JSON.stringify(cert);
-    } catch (e) {
-      return null;
-    }
-    const m = cert.m;
-    if (isObject(m) && P.isB64(m.sig, P.PUB, P.PUB)) {
+  async check(raw) {
+    const c = canonCert(raw);
+    if (!c) return null;
+    const m = c.cert.m;
+    if (P.isB64(m.sig, P.PUB, P.PUB)) {
       let id = null;
       try {
         id = await P.idOf(m.sig);
@@ -45,15 +57,15 @@ class Network {
         id = null;
       }
       const known = id && this.members.get(id);
-      if (known && known.text === text) return known.info;
+      if (known && known.text === c.text) return known.info;
     }
     let info = null;
     try {
-      info = await P.verifyCert(cert, this.owner);
+      info = await P.verifyCert(c.cert, this.owner);
     } catch (e) {
       info = null;
     }
-    return info ? Object.assign(info, { text }) : null;
+    return info ? Object.assign(info, { text: c.text, cert: c.cert }) : null;
   }
 
   isRemoved(info) {
@@ -77,13 +89,15 @@ class Network {
   // certificate for its id (a re-chosen username); certificates learned from other
   // members' directories never replace what is known. Gives true when the directory
   // changed.
-  admit(cert, info, replace) {
+  admit(info, replace) {
     const known = this.members.get(info.id);
     if (known && (known.text === info.text || !replace)) return false;
     if (known) this.nameOf.delete(known.info.name.toLowerCase());
-    this.members.set(info.id, { cert, info, text: info.text });
+    const rec = { cert: info.cert, info: plainInfo(info), text: info.text };
+    this.members.set(info.id, rec);
     this.inviteOf.set(info.ik, info.id);
     this.nameOf.set(info.name.toLowerCase(), info.id);
+    if (this.store) this.store.putMember(rec, known ? known.info.name.toLowerCase() : null);
     return true;
   }
 
@@ -92,12 +106,12 @@ class Network {
     const checked = [];
     for (const cert of certs) {
       const info = await this.check(cert);
-      if (info && info.id !== skipId) checked.push([cert, info]);
+      if (info && info.id !== skipId) checked.push(info);
     }
     const fresh = [];
-    for (const [cert, info] of checked) {
+    for (const info of checked) {
       if (this.members.has(info.id) || this.conflict(info)) continue;
-      if (this.admit(cert, info, false)) fresh.push(cert);
+      if (this.admit(info, false)) fresh.push(info.cert);
     }
     return fresh;
   }
@@ -112,15 +126,18 @@ class Network {
     this.removals = r;
     this.removed = new Set(r.ids);
     const gone = [];
+    const names = [];
     for (const [id, rec] of this.members) {
       if (P.isRemoved(rec.info, this.removed)) {
         this.members.delete(id);
         // The name is free for somebody else, as it is in the clients' directories;
         // the invite stays spent so that it cannot bring a new identity back in.
         this.nameOf.delete(rec.info.name.toLowerCase());
+        names.push(rec.info.name.toLowerCase());
         gone.push(id);
       }
     }
+    if (this.store) this.store.putRemovals(r, gone, names);
     return gone;
   }
 
@@ -175,6 +192,12 @@ class Network {
     this.sweepSpoken();
     return [...this.spoken.values()].slice(0, L.MAX_SPOKEN_KEPT);
   }
+}
+
+// The checked facts about a member, without the certificate text kept beside them.
+function plainInfo(info) {
+  const { id, name, at, sig, ecdh, ik, by, chain } = info;
+  return { id, name, at, sig, ecdh, ik, by, chain };
 }
 
 module.exports = { Network };

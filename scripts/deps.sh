@@ -10,6 +10,7 @@ packages=(
   libsecret-1-dev libcurl4-openssl-dev libssl-dev libx11-dev libgtest-dev googletest
   xvfb xauth xdotool x11-utils webkit2gtk-driver chromium dbus dbus-x11 gnome-keyring
   libsecret-tools openssl python3-cryptography python3-gi ca-certificates nodejs npm strace
+  python3 make g++ util-linux
 )
 
 missing=()
@@ -21,6 +22,10 @@ if command -v node >/dev/null && command -v npm >/dev/null; then
   keep=(); for p in "${missing[@]}"; do [[ $p == nodejs || $p == npm ]] || keep+=("$p"); done
   missing=("${keep[@]+"${keep[@]}"}")
 fi
+# better-sqlite3 is compiled at npm ci (see .npmrc) against the headers of the Node.js
+# that runs it, found under /usr/include/node: Debian's own nodejs keeps them in
+# libnode-dev, while other builds of Node.js installed as a Debian package ship them.
+if [[ ! -f /usr/include/node/node.h ]]; then missing+=(libnode-dev); fi
 if ((${#missing[@]})); then
   echo "Installing Debian packages: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive

@@ -2,6 +2,8 @@
 // Shared by the relay's tests: real relay processes on loopback (any free port), real
 // WebSocket clients, and real keys, certificates and invites from the protocol module.
 const { spawn } = require('child_process');
+const fs = require('fs');
+const os = require('os');
 const path = require('path');
 const P = require('../../web/protocol.js');
 const { FrameSocket } = require('../../tools/frames.js');
@@ -12,12 +14,24 @@ process.on('exit', () => {
   for (const child of live) child.kill('SIGKILL');
 });
 
-// Starts `node relay/server.js` and resolves once it prints its address.
+// A state folder of its own for each relay a test starts, removed when the tests end.
+function stateDir() {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'msw-relay-state-'));
+  process.on('exit', () => fs.rmSync(dir, { recursive: true, force: true }));
+  return dir;
+}
+
+// Starts `node relay/server.js` and resolves once it prints its address. `opts.stateDir`
+// reuses a state folder (a restart); `opts.prefix` runs it through another command
+// (prlimit with a lower descriptor limit).
 function startRelay(opts = {}) {
-  const env = Object.assign({}, process.env, { PORT: String(opts.port || 0), HOST: '127.0.0.1' }, opts.env || {});
+  const dir = opts.stateDir || stateDir();
+  const env = Object.assign({}, process.env, { PORT: String(opts.port || 0), HOST: '127.0.0.1', STATE_DIR: dir }, opts.env || {});
   if (opts.ownerKey) env.OWNER_KEY = opts.ownerKey;
   else delete env.OWNER_KEY;
-  const child = spawn(process.execPath, [path.join(REPO, 'relay', 'server.js')], { env, stdio: ['ignore', 'pipe', 'pipe'] });
+  const argv = [process.execPath, path.join(REPO, 'relay', 'server.js')];
+  const cmd = (opts.prefix || []).concat(argv);
+  const child = spawn(cmd[0], cmd.slice(1), { env, stdio: ['ignore', 'pipe', 'pipe'] });
   live.add(child);
   let out = '';
   let err = '';
@@ -42,6 +56,8 @@ function startRelay(opts = {}) {
         url: 'ws://127.0.0.1:' + port,
         http: 'http://127.0.0.1:' + port,
         child,
+        stateDir: dir,
+        stdout: () => out,
         stderr: () => err,
         alive: () => child.exitCode === null && child.signalCode === null,
         stop: () => stopChild(child),
