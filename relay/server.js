@@ -62,11 +62,12 @@ function openState(dir, owner) {
 
 async function main() {
   let relay;
+  let kept = { state: null, saved: null };
   try {
     const s = settings(process.env);
     const { createRelay } = require('./relay.js');
     const maxConnections = connectionRoom();
-    const kept = s.ownerKey ? openState(s.stateDir, s.ownerKey) : { state: null, saved: null };
+    if (s.ownerKey) kept = openState(s.stateDir, s.ownerKey);
     relay = createRelay({ ownerKey: s.ownerKey, state: kept.state, saved: kept.saved, maxConnections });
     const addr = await relay.listen(s.port, s.host);
     const host = addr.family === 'IPv6' ? '[' + addr.address + ']' : addr.address;
@@ -75,7 +76,10 @@ async function main() {
   } catch (e) {
     fail(e.code === 'EADDRINUSE' ? 'that port is already in use (' + e.message + ')' : e.message);
   }
-  const stop = () => relay.close().then(() => process.exit(0));
+  const stop = () => relay.close().then(() => {
+    if (kept.state) kept.state.closeQuietly();
+    process.exit(0);
+  });
   process.on('SIGINT', stop);
   process.on('SIGTERM', stop);
 }

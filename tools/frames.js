@@ -7,7 +7,7 @@ const WebSocket = require('ws');
 class FrameSocket {
   static open(url, opts = {}) {
     return new Promise((resolve, reject) => {
-      const ws = new WebSocket(url, { maxPayload: 64 * 1024 * 1024, handshakeTimeout: opts.timeout || 10000, autoPong: opts.autoPong !== false });
+      const ws = new WebSocket(url, { maxPayload: 64 * 1024 * 1024, handshakeTimeout: opts.timeout || 10000, autoPong: opts.autoPong !== false, localAddress: opts.localAddress });
       const fs = new FrameSocket(ws);
       const onError = (e) => reject(new Error("Couldn't reach the relay at " + url + ': ' + e.message));
       ws.once('error', onError);
