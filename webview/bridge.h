@@ -1,17 +1,14 @@
 #pragma once
-// The texts of the script bridge: the page half (bridge script, bind script, bind
-// announcement, reply script) and the native half's reading of a call message. Pure
-// text work, shared by every engine and tested on its own.
+// The texts of the script bridge's page half: the bridge script, the bind script, the
+// bind announcement and the reply script. Pure text work, shared by every engine and
+// tested on its own; the native half reads call messages with the common JSON codec.
 #include <map>
 #include <string>
 
+#include "json_text.h"
 #include "utf8.h"
 
 namespace webview {
-
-// The quoted JSON string the bridge uses for call ids, names and results: short escapes
-// for \b \t \n \f \r, \u00xx for the other bytes below 0x20, everything else as is.
-std::string bridge_quote(const std::string &text);
 
 // The script run at the start of every document; `post_fn` is the engine's function
 // expression that hands one message string to the native side.
@@ -25,13 +22,10 @@ std::string bind_script_for(const std::string &names_array);
 // Makes a just-bound name available in an already loaded document.
 std::string bind_announcement(const std::string &name);
 
-// Settles one page call. An empty result becomes undefined.
+// Settles one page call: status 0 resolves it with the result, 1 rejects it with the
+// result. `result` is a JSON text put into the script as it is (an empty one settles with
+// undefined); one that is not well-formed JSON rejects the call with an error instead.
 std::string reply_script(const std::string &id, int status, const std::string &result);
-
-// The value of `key` in the top-level object of a call message: strings decoded (only
-// the short escapes; any other escape empties the value), other values as raw text,
-// missing keys as the empty text.
-std::string message_field(const std::string &message, const std::string &key);
 
 template <typename Map>
 std::string bind_script(const Map &registry) {
@@ -40,7 +34,7 @@ std::string bind_script(const Map &registry) {
   for (const auto &entry : registry) {
     if (!first) names += ",";
     first = false;
-    names += bridge_quote(entry.first);
+    names += json_quoted(entry.first);
   }
   names += "]";
   return bind_script_for(names);

@@ -1,14 +1,13 @@
 #include "engine_base.h"
 
+#include <stdlib.h>
+
 #include "bridge.h"
-#include "errors.h"
 
 namespace webview {
 
-const char null_instance_message[] = "Cannot cast null pointer to webview instance";
-
-int engine_base::bind(const std::string &name, handler_fn handler, void *user) {
-  if (bindings_.count(name)) return 1;
+bool engine_base::bind(const std::string &name, native_handler handler, void *user) {
+  if (bindings_.count(name)) return false;
   bindings_[name] = binding{handler, user};
   std::string script = bind_script(bindings_);
   if (bind_script_)
@@ -16,7 +15,7 @@ int engine_base::bind(const std::string &name, handler_fn handler, void *user) {
   else
     bind_script_ = add_init_script(script);
   eval(bind_announcement(name));
-  return 0;
+  return true;
 }
 
 void engine_base::reply(const std::string &id, int status, const std::string &result) {
@@ -46,12 +45,19 @@ init_script *engine_base::replace_init_script(init_script *old, const std::strin
   return now;
 }
 
+// The text of one member of the message, "" when it is missing or unreadable.
+static std::string member(const std::string &message, const char *key) {
+  char *value = json_member(message.c_str(), key);
+  std::string text = value ? value : "";
+  free(value);
+  return text;
+}
+
 void engine_base::on_message(const std::string &message) {
-  std::string method = message_field(message, "method");
-  auto found = bindings_.find(method);
+  auto found = bindings_.find(member(message, "method"));
   if (found == bindings_.end()) return;
-  std::string id = message_field(message, "id");
-  std::string params = message_field(message, "params");
+  std::string id = member(message, "id");
+  std::string params = member(message, "params");
   binding b = found->second;
   // The handler runs as its own task, never inside the browser's message event.
   dispatch([b, id, params] { b.handler(id.c_str(), params.c_str(), b.user); });

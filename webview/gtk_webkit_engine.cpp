@@ -8,8 +8,9 @@
 
 #include <string>
 
+#include <stdexcept>
+
 #include "bridge.h"
-#include "errors.h"
 
 namespace webview {
 
@@ -18,8 +19,6 @@ const char gtk_post_function[] =
     "function(message) {\n  return window.webkit.messageHandlers.__webview__.postMessage(message);\n}";
 
 namespace {
-
-std::atomic<int> open_windows{0};
 
 struct queued_task {
   std::function<void()> fn;
@@ -47,8 +46,8 @@ std::string gtk_webkit_engine::data_folder() {
   return std::string(g_get_user_data_dir()) + "/" + executable_name();
 }
 
-gtk_webkit_engine::gtk_webkit_engine(bool debug, void *parent_window) {
-  if (!gtk_init_check(nullptr, nullptr)) throw exception(WEBVIEW_ERROR_INVALID_STATE, "Window is null");
+gtk_webkit_engine::gtk_webkit_engine() {
+  if (!gtk_init_check(nullptr, nullptr)) throw std::runtime_error("no display");
 
   std::string data = data_folder();
   g_mkdir_with_parents(data.c_str(), 0700);
@@ -57,7 +56,7 @@ gtk_webkit_engine::gtk_webkit_engine(bool debug, void *parent_window) {
       "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr);
   WebKitWebContext *context = webkit_web_context_new_with_website_data_manager(manager);
   g_object_unref(manager);
-  if (!context) throw exception(WEBVIEW_ERROR_MISSING_DEPENDENCY, "WebKitGTK is unavailable");
+  if (!context) throw std::runtime_error("WebKitGTK is unavailable");
 
   // Browser automation (WebKitWebDriver) only when this process was started for it.
   const char *automation = getenv("MOSSWIRE_AUTOMATION");
@@ -73,7 +72,7 @@ gtk_webkit_engine::gtk_webkit_engine(bool debug, void *parent_window) {
                                        content_, "is-controlled-by-automation", automated, nullptr));
   if (!view_) {
     g_object_unref(context);
-    throw exception(WEBVIEW_ERROR_MISSING_DEPENDENCY, "WebKitGTK is unavailable");
+    throw std::runtime_error("WebKitGTK is unavailable");
   }
   g_object_ref_sink(view_);
 
@@ -90,21 +89,13 @@ gtk_webkit_engine::gtk_webkit_engine(bool debug, void *parent_window) {
   }
   g_object_unref(context);  // the view keeps it
 
-  WebKitSettings *settings = webkit_web_view_get_settings(view_);
-  webkit_settings_set_enable_developer_extras(settings, debug);
   g_signal_connect(view_, "permission-request", G_CALLBACK(on_permission), nullptr);
   g_signal_connect(view_, "web-process-terminated", G_CALLBACK(on_web_process_gone), nullptr);
 
-  if (parent_window) {
-    window_ = GTK_WIDGET(parent_window);
-  } else {
-    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    if (!window_) throw exception(WEBVIEW_ERROR_INVALID_STATE, "Window is null");
-    owns_window_ = true;
-    open_windows++;
-    g_signal_connect(window_, "destroy", G_CALLBACK(on_window_destroy), this);
-    gtk_window_set_default_size(GTK_WINDOW(window_), 640, 480);
-  }
+  window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  if (!window_) throw std::runtime_error("no window");
+  g_signal_connect(window_, "destroy", G_CALLBACK(on_window_destroy), this);
+  gtk_window_set_default_size(GTK_WINDOW(window_), 640, 480);
   gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
   gtk_widget_show(GTK_WIDGET(view_));
   gtk_widget_grab_focus(GTK_WIDGET(view_));
@@ -116,10 +107,7 @@ gtk_webkit_engine::~gtk_webkit_engine() {
   if (content_) g_signal_handlers_disconnect_by_data(content_, this);
   if (window_) {
     g_signal_handlers_disconnect_by_data(window_, this);
-    if (owns_window_) {
-      gtk_widget_destroy(window_);
-      open_windows--;
-    }
+    gtk_widget_destroy(window_);
     window_ = nullptr;
   }
   // Tasks posted before this point still refer to the engine: let them run first.
@@ -167,14 +155,14 @@ void gtk_webkit_engine::on_web_process_gone(WebKitWebView *view, WebKitWebProces
 void gtk_webkit_engine::on_window_destroy(GtkWidget *, gpointer self) {
   auto *engine = static_cast<gtk_webkit_engine *>(self);
   engine->window_ = nullptr;
-  if (engine->owns_window_ && --open_windows == 0) engine->terminate();
+  engine->terminate();
 }
 
 void gtk_webkit_engine::run() {
   if (quit_requested_.exchange(false)) return;
   // The window is shown when the loop starts, so it first appears at the size and
   // title start-up gave it rather than jumping from the engine's default.
-  if (window_ && owns_window_) gtk_widget_show(window_);
+  if (window_) gtk_widget_show(window_);
   gtk_main();
 }
 
@@ -189,43 +177,20 @@ void gtk_webkit_engine::set_title(const std::string &title) {
   if (window_) gtk_window_set_title(GTK_WINDOW(window_), valid_or_empty(title).c_str());
 }
 
-void gtk_webkit_engine::apply_geometry() {
-  if (!window_) return;
-  GdkGeometry g;
-  memset(&g, 0, sizeof g);
-  int mask = 0;
-  if (min_w_ > 0 && min_h_ > 0) {
-    g.min_width = min_w_;
-    g.min_height = min_h_;
-    mask |= GDK_HINT_MIN_SIZE;
-  }
-  if (max_w_ > 0 && max_h_ > 0) {
-    g.max_width = max_w_;
-    g.max_height = max_h_;
-    mask |= GDK_HINT_MAX_SIZE;
-  }
-  gtk_window_set_geometry_hints(GTK_WINDOW(window_), nullptr, &g, (GdkWindowHints)mask);
-}
-
-void gtk_webkit_engine::set_size(int width, int height, int hint) {
-  if (!window_) return;
+void gtk_webkit_engine::set_size(int width, int height, bool minimum) {
+  if (!window_ || width <= 0 || height <= 0) return;
   GtkWindow *w = GTK_WINDOW(window_);
-  gtk_window_set_resizable(w, hint != WEBVIEW_HINT_FIXED);
-  if (hint != WEBVIEW_HINT_FIXED) gtk_widget_set_size_request(GTK_WIDGET(view_), -1, -1);
-  if (hint == WEBVIEW_HINT_MAX) {
-    max_w_ = width;
-    max_h_ = height;
-    apply_geometry();
-  } else if (hint == WEBVIEW_HINT_MIN) {
-    min_w_ = width;
-    min_h_ = height;
-    apply_geometry();
-  } else if (width > 0 && height > 0) {
-    // GTK sizes are logical pixels already: the scale factor of the screen applies.
-    gtk_window_set_default_size(w, width, height);
-    gtk_window_resize(w, width, height);
-    if (hint == WEBVIEW_HINT_FIXED) gtk_widget_set_size_request(GTK_WIDGET(view_), width, height);
+  if (minimum) {
+    GdkGeometry g;
+    memset(&g, 0, sizeof g);
+    g.min_width = width;
+    g.min_height = height;
+    gtk_window_set_geometry_hints(w, nullptr, &g, GDK_HINT_MIN_SIZE);
+    return;
   }
+  // GTK sizes are logical pixels already: the scale factor of the screen applies.
+  gtk_window_set_default_size(w, width, height);
+  gtk_window_resize(w, width, height);
 }
 
 void gtk_webkit_engine::navigate(const std::string &url) {
@@ -240,20 +205,6 @@ void gtk_webkit_engine::eval(const std::string &script) {
   if (code.empty()) return;
   webkit_web_view_evaluate_javascript(view_, code.c_str(), (gssize)code.size(), nullptr, nullptr, nullptr,
                                       nullptr, nullptr);
-}
-
-void *gtk_webkit_engine::native_window(int kind) {
-  switch (kind) {
-    case WEBVIEW_NATIVE_WINDOW:
-      if (!window_) throw exception(WEBVIEW_ERROR_INVALID_STATE, "Window is null");
-      return window_;
-    case WEBVIEW_NATIVE_WIDGET:
-    case WEBVIEW_NATIVE_CONTROLLER:
-      if (!view_) throw exception(WEBVIEW_ERROR_INVALID_STATE, "Widget window is null");
-      return view_;
-    default:
-      throw exception(WEBVIEW_ERROR_INVALID_ARGUMENT, "Unknown native window kind");
-  }
 }
 
 void *gtk_webkit_engine::add_script_impl(const std::string &code) {

@@ -18,17 +18,17 @@ extern const char gtk_post_function[];      // the bridge's post function for We
 
 class gtk_webkit_engine : public engine_base {
  public:
-  // Throws exception with the code and message of the failure.
-  gtk_webkit_engine(bool debug, void *parent_window);
+  // Throws std::runtime_error when GTK or WebKitGTK can't start.
+  gtk_webkit_engine();
   ~gtk_webkit_engine() override;
 
   void run() override;
   void terminate() override;
   void set_title(const std::string &title) override;
-  void set_size(int width, int height, int hint) override;
+  void set_size(int width, int height, bool minimum) override;
   void navigate(const std::string &url) override;
   void eval(const std::string &script) override;
-  void *native_window(int kind) override;
+  void *window() override { return window_; }
 
   // The browser data folder: $XDG_DATA_HOME/<executable name>.
   static std::string data_folder();
@@ -44,13 +44,11 @@ class gtk_webkit_engine : public engine_base {
   static void on_window_destroy(GtkWidget *, gpointer self);
   static void on_web_process_gone(WebKitWebView *view, WebKitWebProcessTerminationReason reason, gpointer);
   static gboolean run_task(gpointer data);
-  void apply_geometry();
 
   GtkWidget *window_ = nullptr;
   WebKitWebView *view_ = nullptr;
   WebKitUserContentManager *content_ = nullptr;
-  bool owns_window_ = false;
-  int min_w_ = 0, min_h_ = 0, max_w_ = 0, max_h_ = 0;
+
   std::atomic<int> pending_tasks_{0};
   std::atomic<bool> quit_requested_{false};
 };

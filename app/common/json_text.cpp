@@ -35,6 +35,42 @@ static char *copy_bytes(const char *begin, const char *end) {
   return out;
 }
 
+// Steps over a raw (non-string) value from p: up to a comma or the closing bracket of the
+// array (or, with `closer` '}', the object) it is in, at its own level. Answers its end, or
+// null when a string inside it never ends.
+static const char *raw_end(const char *p, char closer) {
+  int depth = 0;
+  while (*p) {
+    char c = *p;
+    if (depth == 0 && (c == ',' || c == closer)) break;
+    if (c == '[' || c == '{') depth++;
+    else if (c == ']' || c == '}') depth--;
+    else if (c == '"') {
+      const char *close = string_end(p);
+      if (!close) return nullptr;
+      p = close;
+    }
+    p++;
+  }
+  return p;
+}
+
+// The value at p (a string unescaped, anything else as its raw text without trailing
+// white space), and where it ends in *after.
+static char *read_value(const char *p, char closer, const char **after) {
+  if (*p == '"') {
+    const char *close = string_end(p);
+    if (!close) return nullptr;
+    *after = close + 1;
+    return json_unescape(p + 1, close);
+  }
+  const char *end = raw_end(p, closer);
+  if (!end) return nullptr;
+  *after = end;
+  while (end > p && is_space(end[-1])) end--;
+  return copy_bytes(p, end);
+}
+
 char *json_arg(const char *args, int index) {
   if (!args || index < 0) return nullptr;
   const char *p = skip_space(args);
@@ -43,34 +79,47 @@ char *json_arg(const char *args, int index) {
   for (int counter = 0;; counter++) {
     p = skip_space(p);
     if (!*p || *p == ']') return nullptr;
+    const char *after = nullptr;
+    if (counter == index) return read_value(p, ']', &after);
+    // Skipped elements are only stepped over, never copied.
     if (*p == '"') {
       const char *close = string_end(p);
       if (!close) return nullptr;
-      if (counter == index) return json_unescape(p + 1, close);
       p = close + 1;
     } else {
-      const char *start = p;
-      int depth = 0;
-      while (*p) {
-        char c = *p;
-        if (depth == 0 && (c == ',' || c == ']')) break;
-        if (c == '[' || c == '{') depth++;
-        else if (c == ']' || c == '}') depth--;
-        else if (c == '"') {
-          const char *close = string_end(p);
-          if (!close) return nullptr;
-          p = close;
-        }
-        p++;
-      }
-      if (counter == index) {
-        const char *end = p;
-        while (end > start && is_space(end[-1])) end--;
-        return copy_bytes(start, end);
-      }
+      p = raw_end(p, ']');
+      if (!p) return nullptr;
     }
     p = skip_space(p);
     if (*p == ',') p++;
+  }
+}
+
+char *json_member(const char *object, const char *key) {
+  if (!object || !key) return nullptr;
+  const char *p = skip_space(object);
+  if (*p != '{') return nullptr;
+  p++;
+  for (;;) {
+    p = skip_space(p);
+    if (*p != '"') return nullptr;
+    const char *close = string_end(p);
+    if (!close) return nullptr;
+    char *name = json_unescape(p + 1, close);
+    if (!name) return nullptr;
+    bool wanted = strcmp(name, key) == 0;
+    free(name);
+    p = skip_space(close + 1);
+    if (*p != ':') return nullptr;
+    p = skip_space(p + 1);
+    if (!*p) return nullptr;
+    const char *after = nullptr;
+    char *value = read_value(p, '}', &after);
+    if (!value || wanted) return value;
+    free(value);
+    p = skip_space(after);
+    if (*p != ',') return nullptr;
+    p++;
   }
 }
 
@@ -183,4 +232,106 @@ char *json_quote(const char *bytes, size_t length) {
   *o++ = '"';
   *o = 0;
   return out;
+}
+
+std::string json_quoted(const std::string &text) {
+  char *quoted = json_quote(text.data(), text.size());
+  if (!quoted) return "null";
+  std::string out(quoted);
+  free(quoted);
+  return out;
+}
+
+namespace {
+
+// A strict reader that only answers whether the text is JSON; depth bounds the recursion.
+struct validator {
+  const char *p, *end;
+
+  void space() {
+    while (p < end && is_space(*p)) p++;
+  }
+  bool literal(const char *word) {
+    size_t n = strlen(word);
+    if ((size_t)(end - p) < n || memcmp(p, word, n) != 0) return false;
+    p += n;
+    return true;
+  }
+  bool digits() {
+    const char *start = p;
+    while (p < end && *p >= '0' && *p <= '9') p++;
+    return p > start;
+  }
+  bool number() {
+    if (p < end && *p == '-') p++;
+    if (p < end && *p == '0') p++;
+    else if (!digits()) return false;
+    if (p < end && *p == '.') {
+      p++;
+      if (!digits()) return false;
+    }
+    if (p < end && (*p == 'e' || *p == 'E')) {
+      p++;
+      if (p < end && (*p == '+' || *p == '-')) p++;
+      if (!digits()) return false;
+    }
+    return true;
+  }
+  bool string() {
+    p++;  // the opening quote
+    while (p < end) {
+      unsigned char c = (unsigned char)*p++;
+      if (c == '"') return true;
+      if (c < 0x20) return false;
+      if (c != '\\') continue;
+      if (p >= end) return false;
+      char e = *p++;
+      if (e == 'u') {
+        if (end - p < 4 || hex4(p) < 0) return false;
+        p += 4;
+      } else if (!strchr("\"\\/bfnrt", e) || !e) {
+        return false;
+      }
+    }
+    return false;
+  }
+  bool value(int depth) {
+    if (depth > 256) return false;
+    space();
+    if (p >= end) return false;
+    char c = *p;
+    if (c == '"') return string();
+    if (c == '{' || c == '[') {
+      char close = c == '{' ? '}' : ']';
+      p++;
+      space();
+      if (p < end && *p == close) return p++, true;
+      for (;;) {
+        if (c == '{') {
+          space();
+          if (p >= end || *p != '"' || !string()) return false;
+          space();
+          if (p >= end || *p++ != ':') return false;
+        }
+        if (!value(depth + 1)) return false;
+        space();
+        if (p >= end) return false;
+        if (*p == close) return p++, true;
+        if (*p++ != ',') return false;
+      }
+    }
+    if (c == 't') return literal("true");
+    if (c == 'f') return literal("false");
+    if (c == 'n') return literal("null");
+    return number();
+  }
+};
+
+}  // namespace
+
+bool json_valid(const std::string &text) {
+  validator v{text.data(), text.data() + text.size()};
+  if (!v.value(0)) return false;
+  v.space();
+  return v.p == v.end;
 }

@@ -1,16 +1,31 @@
 #pragma once
-// The three JSON text routines every native function uses to read its arguments and to
-// write its result. Results are newly allocated, NUL-terminated texts that the caller
-// releases with free(); null means the input did not hold what was asked for (json_arg)
-// or memory ran out.
+// The one JSON codec of the native side: the bridge reads a page call's message with it,
+// every native function reads its arguments and writes its result with it, and the bridge
+// checks a result with it before the page sees it. Results of the char * routines are
+// newly allocated, NUL-terminated texts that the caller releases with free(); null means
+// the input did not hold what was asked for or memory ran out.
 #include <stddef.h>
+
+#include <string>
 
 // Element `index` (zero-based) of the JSON array text `args`. A string element comes back
 // unescaped; any other element comes back as its raw text, trailing white space cut.
 char *json_arg(const char *args, int index);
+
+// The value of the first member named `key` of the JSON object text `object`, the same way:
+// a string unescaped, anything else as its raw text. Null when there is no such member or
+// the object can't be read up to it.
+char *json_member(const char *object, const char *key);
 
 // Decodes the body of a JSON string (the bytes between its quotes) into UTF-8.
 char *json_unescape(const char *begin, const char *end);
 
 // The quoted JSON string for `length` bytes; UTF-8 passes through unchanged.
 char *json_quote(const char *bytes, size_t length);
+
+// The same for a std::string; "null" when memory runs out.
+std::string json_quoted(const std::string &text);
+
+// True when text is exactly one well-formed JSON value (white space around it allowed),
+// nested at most 256 deep.
+bool json_valid(const std::string &text);

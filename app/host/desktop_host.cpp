@@ -12,91 +12,101 @@ std::atomic<webview::engine *> host_view{nullptr};
 
 namespace {
 
-void *main_window = nullptr;
-void (*focus_action)(bool) = nullptr;
-void (*away_action)(void) = nullptr;
-void (*blackout_action)(void) = nullptr;
-bool blackout_registered = false;
-bool quitting = false;
+/*
+ * The host's desktop state. One record, read and written on the UI thread only. The page
+ * events are hooked up once the window exists and unhooked first at shutdown, so no event
+ * reaches a page that is going away; while the away action is set, closing the window hides
+ * it to the tray, until Quit says the next close really closes.
+ */
+struct desktop_state {
+  void *main_window = nullptr;              // the platform's handle; null before set-up and after shutdown
+  void (*focus_action)(bool) = nullptr;     // raises the page's focus event
+  void (*away_action)(void) = nullptr;      // raises the page's away event
+  void (*blackout_action)(void) = nullptr;  // what the black-out key does (the page's black-out)
+  bool blackout_registered = false;         // a key is held system-wide now
+  bool quitting = false;                    // Quit was chosen: the next close really closes
+};
+
+desktop_state desktop;
 
 void raise_focus(bool gained) { host_eval(page_event_script(event_focus, gained ? "true" : "false").c_str()); }
 
 void raise_away(void) { host_eval(page_event_script(event_away, nullptr).c_str()); }
 
-void set_focus_action(void (*action)(bool)) { focus_action = action; }
+void set_focus_action(void (*action)(bool)) { desktop.focus_action = action; }
 
 void set_away_action(void (*action)(void)) {
-  away_action = action;
-  if (action && main_window) host_add_tray_icon();
+  desktop.away_action = action;
+  if (action && desktop.main_window) host_add_tray_icon();
 }
 
-bool close_hides(void) { return away_action && !quitting; }
+bool close_hides(void) { return desktop.away_action && !desktop.quitting; }
 
 void after_hide(void) {
-  if (away_action) away_action();
-  if (focus_action) focus_action(false);
+  if (desktop.away_action) desktop.away_action();
+  if (desktop.focus_action) desktop.focus_action(false);
 }
 
 void on_focus(bool gained) {
-  if (focus_action) focus_action(gained);
+  if (desktop.focus_action) desktop.focus_action(gained);
 }
 
 void on_show_request(const char *startup_id) {
-  if (main_window) window_present(main_window, startup_id);
+  if (desktop.main_window) window_present(desktop.main_window, startup_id);
 }
 
 void on_blackout_key(void) {
-  if (blackout_action) blackout_action();
+  if (desktop.blackout_action) desktop.blackout_action();
 }
 
 const tray_actions tray_menu = {host_show_window, host_quit};
 
 }  // namespace
 
-void window_setup_task(webview::engine *view, void *) {
-  main_window = webview::native_handle(view, webview::WEBVIEW_NATIVE_WINDOW);
-  if (!main_window) return;
+void window_setup(webview::engine *view) {
+  desktop.main_window = view->window();
+  if (!desktop.main_window) return;
   instance_watch_show(on_show_request);
-  window_attach(main_window, window_events{close_hides, after_hide, on_focus});
+  window_attach(desktop.main_window, window_events{close_hides, after_hide, on_focus});
   set_away_action(raise_away);
   set_focus_action(raise_focus);
 }
 
 void host_quit(void) {
-  quitting = true;
-  if (main_window)
-    window_destroy(main_window);
+  desktop.quitting = true;
+  if (desktop.main_window)
+    window_destroy(desktop.main_window);
   else
     host_terminate();
 }
 
 void host_shutdown_desktop(void) {
-  focus_action = nullptr;
-  away_action = nullptr;
+  desktop.focus_action = nullptr;
+  desktop.away_action = nullptr;
   host_set_blackout_key(nullptr, nullptr);
   tray_remove();
-  main_window = nullptr;
+  desktop.main_window = nullptr;
 }
 
-void *host_main_window(void) { return main_window; }
+void *host_main_window(void) { return desktop.main_window; }
 
 void host_show_window(void) {
-  if (main_window) window_present(main_window, nullptr);
+  if (desktop.main_window) window_present(desktop.main_window, nullptr);
 }
 
 bool host_add_tray_icon(void) { return tray_add(tray_menu); }
 
 bool host_set_blackout_key(const char *name, void (*action)(void)) {
-  if (blackout_registered) {
+  if (desktop.blackout_registered) {
     hotkey_unregister();
-    blackout_registered = false;
+    desktop.blackout_registered = false;
   }
-  blackout_action = action;
-  if (!name || !*name || !main_window) return false;
+  desktop.blackout_action = action;
+  if (!name || !*name || !desktop.main_window) return false;
   int code = blackout_key_code(name);
   if (!code) return false;
-  blackout_registered = hotkey_register(code, on_blackout_key);
-  return blackout_registered;
+  desktop.blackout_registered = hotkey_register(code, on_blackout_key);
+  return desktop.blackout_registered;
 }
 
 void host_raise_panic(void) { host_eval(page_event_script(event_panic, nullptr).c_str()); }

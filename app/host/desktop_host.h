@@ -10,8 +10,8 @@
 // worker threads reply through it while start-up may be clearing it at shutdown.
 extern std::atomic<webview::engine *> host_view;
 
-// The window set-up task (dispatched by start-up, runs once).
-void window_setup_task(webview::engine *view, void *arg);
+// The window set-up (dispatched by start-up, runs once the message loop runs).
+void window_setup(webview::engine *view);
 
 // Quit from the tray menu or a termination signal: the next close really closes, the
 // message loop ends and start-up's shutdown runs.

@@ -51,28 +51,27 @@ int msw_start(int argc, char **argv, const host_wiring &wiring) {
 
   if (wiring.starting) wiring.starting();
 
-  webview::engine *view = webview::create(false, nullptr);
+  webview::engine *view = webview::create();
   if (!view) return fail(no_webkit_text);
   host_view = view;
-  webview::set_title(view, "mosswire");
-  webview::set_size(view, 760, 520, webview::WEBVIEW_HINT_MIN);
-  webview::set_size(view, 1100, 720, webview::WEBVIEW_HINT_NONE);
-  for (int i = 0; i < wiring.call_count; i++)
-    webview::bind(view, wiring.calls[i].name, wiring.calls[i].handler, nullptr);
-  webview::dispatch(view, window_setup_task, nullptr);
+  view->set_title("mosswire");
+  view->set_size(760, 520, true);
+  view->set_size(1100, 720, false);
+  for (int i = 0; i < wiring.call_count; i++) view->bind(wiring.calls[i].name, wiring.calls[i].handler, nullptr);
+  view->dispatch([view] { window_setup(view); });
 
   char url[512];
   snprintf(url, sizeof url, "http://127.0.0.1:%d/%s/index.html", port, site.token);
-  webview::navigate(view, url);
+  view->navigate(url);
 
   // A session that logs out (or a terminal's Ctrl+C) ends the program the way the tray's
   // Quit does, so the black-out key and the tray icon are taken down in order.
   display_on_terminate(host_quit);
 
-  webview::run(view);
+  view->run();
 
   host_shutdown_desktop();
   host_view = nullptr;
-  webview::destroy(view);
+  delete view;
   return 0;
 }

@@ -20,6 +20,10 @@ struct owned {
 
 std::string arg(const char *args, int index) { return owned(json_arg(args, index)).str(); }
 
+std::string member(const std::string &object, const char *key) {
+  return owned(json_member(object.c_str(), key)).str();
+}
+
 std::string unescape(const std::string &body) {
   return owned(json_unescape(body.data(), body.data() + body.size())).str();
 }
@@ -137,6 +141,44 @@ TEST(JsonQuote, RoundTripsThroughArgForEveryByte) {
 TEST(JsonQuote, RefusesLengthsThatCannotBeAllocated) {
   EXPECT_TRUE(owned(json_quote("x", (size_t)-1)).null());
   EXPECT_TRUE(owned(json_quote(nullptr, 3)).null());
+}
+
+// The bridge reads a call message, the page's JSON.stringify of {id, method, params}.
+TEST(JsonMember, ReadsTheCompactTextOfJsonStringify) {
+  std::string m = "{\"id\":\"0123abcd\",\"method\":\"msw_title\",\"params\":[\"x\",{\"a\":[1,\"]}\"]},true]}";
+  EXPECT_EQ(member(m, "id"), "0123abcd");
+  EXPECT_EQ(member(m, "method"), "msw_title");
+  EXPECT_EQ(member(m, "params"), "[\"x\",{\"a\":[1,\"]}\"]},true]");
+  EXPECT_EQ(member(m, "missing"), "<null>");
+  EXPECT_EQ(member("{\"params\":[]}", "params"), "[]");
+  EXPECT_EQ(member(" { \"n\" : 12 , \"m\" : \"v\" } ", "n"), "12");
+  EXPECT_EQ(member(" { \"n\" : 12 , \"m\" : \"v\" } ", "m"), "v");
+  EXPECT_EQ(member("{\"a\":1,\"a\":2}", "a"), "1");  // the first of two
+}
+
+TEST(JsonMember, StringsAreUnescapedAndBrokenObjectsGiveNothing) {
+  EXPECT_EQ(member("{\"m\":\"a\\\"b\\\\c\\/d\\n\\t\"}", "m"), "a\"b\\c/d\n\t");
+  EXPECT_EQ(member("{\"m\":\"a\\u0041\"}", "m"), "aA");
+  EXPECT_EQ(member("{\"\\u006d\":\"escaped name\"}", "m"), "escaped name");
+  EXPECT_EQ(member("{\"m\":\"open", "m"), "<null>");
+  EXPECT_EQ(member("[\"m\"]", "m"), "<null>");
+  EXPECT_EQ(member("", "m"), "<null>");
+  EXPECT_EQ(member("{\"x\" 1, \"m\":2}", "m"), "<null>");  // unreadable before it
+  EXPECT_EQ(member("{\"x\":\"\\u0041\",\"m\":\"ok\"}", "m"), "ok");
+  EXPECT_EQ(member("{\"x\":[1,{\"m\":3}],\"m\":4}", "m"), "4");  // only the top level counts
+}
+
+TEST(JsonValid, AcceptsExactlyOneValue) {
+  for (const char *good : {"null", "true", "false", "0", "-0.5e+3", "12", "\"\"", "\"a\\u00e9\\n\"", "[]", "{}",
+                           " [1, \"x\", {\"a\": [null]}] ", "{\"secret\":\"AA==\",\"created\":true}",
+                           "\"\xf0\x9f\x98\x80\""})
+    EXPECT_TRUE(json_valid(good)) << good;
+  for (const char *bad : {"", " ", "{bad", "[1,]", "[1 2]", "01", "1.", ".5", "-", "+1", "tru", "nul", "\"open",
+                          "\"a\nb\"", "\"\\x\"", "\"\\u12\"", "{\"a\"}", "{1:2}", "[1]]", "1 2", "undefined",
+                          "1); alert(1); (1"})
+    EXPECT_FALSE(json_valid(bad)) << bad;
+  EXPECT_TRUE(json_valid(std::string(256, '[') + std::string(256, ']')));
+  EXPECT_FALSE(json_valid(std::string(300, '[') + std::string(300, ']')));
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ void echo(const char *id, const char *args, void *) { host_reply(id, args); }
 
 void result(const char *id, const char *args, void *) { host_reply(id, arg_text(args, 0).c_str()); }
 
-void reject(const char *id, const char *, void *) { webview::reply(host_view, id, 1, "null"); }
+void reject(const char *id, const char *, void *) { host_view.load()->reply(id, 1, "null"); }
 
 void worker(const char *id, const char *args, void *) {
   std::string call = id, text = arg_text(args, 0);
