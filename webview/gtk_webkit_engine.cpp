@@ -142,14 +142,17 @@ gboolean gtk_webkit_engine::on_permission(WebKitWebView *, WebKitPermissionReque
 void gtk_webkit_engine::on_web_process_gone(WebKitWebView *view, WebKitWebProcessTerminationReason reason,
                                             gpointer) {
   if (reason != WEBKIT_WEB_PROCESS_CRASHED && reason != WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT) return;
-  static gint64 window_start = 0;
-  static int reloads = 0;
+  // The reloads of the last minute: when the minute began, and how many so far.
+  static struct {
+    gint64 since = 0;
+    int count = 0;
+  } reloads;
   gint64 now = g_get_monotonic_time();
-  if (now - window_start > 60 * G_USEC_PER_SEC) {
-    window_start = now;
-    reloads = 0;
+  if (now - reloads.since > 60 * G_USEC_PER_SEC) {
+    reloads.since = now;
+    reloads.count = 0;
   }
-  if (reloads++ < 3) webkit_web_view_reload(view);
+  if (reloads.count++ < 3) webkit_web_view_reload(view);
 }
 
 void gtk_webkit_engine::on_window_destroy(GtkWidget *, gpointer self) {

@@ -33,14 +33,20 @@ update_source &update_source_setting(void) {
   return source;
 }
 
-// update_running is touched only on the UI thread. update_ready is set by the worker
-// before its result is dispatched, and read on the UI thread after that result arrived;
-// a later update clears it while it replaces the file, so a download that fails its
-// check is never installed in place of the one that passed.
-static bool update_running = false;
-static std::atomic<bool> update_ready(false);
+/*
+ * The update's state. `running` is touched only on the UI thread. `ready` is set by the
+ * worker before its result is dispatched, and read on the UI thread after that result
+ * arrived; a later update clears it while it replaces the file, so a download that fails
+ * its check is never installed in place of the one that passed.
+ */
+struct update_state {
+  bool running = false;
+  std::atomic<bool> ready{false};
+};
 
-bool update_is_ready(void) { return update_ready; }
+static update_state update;
+
+bool update_is_ready(void) { return update.ready; }
 
 struct update_call {
   std::string id;
@@ -66,7 +72,7 @@ static const char *run_update(const update_call &call) {
     return result_no_checksum;
   // The verified file of an earlier update is about to be replaced by one not yet checked:
   // from here until the check passes there is nothing to install.
-  update_ready = false;
+  update.ready = false;
   if (!download_file(release + release_asset_name, app_path(release_asset_name, ""),
                      app_path(release_asset_name, ".part"), limits))
     return result_download;
@@ -75,13 +81,13 @@ static const char *run_update(const update_call &call) {
     delete_app_file(release_asset_name);
     return result_mismatch;
   }
-  update_ready = true;
+  update.ready = true;
   return result_ok;
 }
 
 static void deliver(void *arg) {
   update_call *call = (update_call *)arg;
-  update_running = false;
+  update.running = false;
   reply_raw(call->id.c_str(), call->result);
   delete call;
 }
@@ -94,7 +100,7 @@ static void update_worker(update_call *call) {
 void msw_update(const char *id, const char *args, void *) {
   std::string tag;
   if (!arg_text(args, 0, &tag) || !release_tag_ok(tag.c_str()) || strlen(id) >= 64 ||
-      update_running)
+      update.running)
     return reply_raw(id, result_start);
   update_call *call = new (std::nothrow) update_call;
   if (!call) return reply_raw(id, result_start);
@@ -102,18 +108,18 @@ void msw_update(const char *id, const char *args, void *) {
   call->tag = tag;
   call->source = update_source_setting();
   call->result = nullptr;
-  update_running = true;
+  update.running = true;
   try {
     std::thread(update_worker, call).detach();
   } catch (...) {
-    update_running = false;
+    update.running = false;
     delete call;
     reply_raw(id, result_start);
   }
 }
 
 void msw_update_install(const char *id, const char *, void *) {
-  if (!update_ready) return reply_raw(id, "\"none\"");
+  if (!update.ready) return reply_raw(id, "\"none\"");
   if (install_update(executable_path(), release_asset_name) == install_manual)
     return reply_raw(id, "\"manual\"");
   reply_raw(id, "\"quit\"");

@@ -54,31 +54,38 @@ namespace {
 // The lock modifiers a user may have on; the key must work with any of them.
 const unsigned lock_masks[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
 
-Display *grab_display = nullptr;
-Window grab_root = 0;
-int grabbed_keycode = 0;
-bool key_down = false;
-bool filter_added = false;
-void (*press_action)(void) = nullptr;
+// The grab's state, UI thread only: where the key is grabbed (0 for no key), whether it
+// is held down now (so a held key counts once), whether the event filter is installed,
+// and what a press does.
+struct grab_state {
+  Display *display = nullptr;
+  Window root = 0;
+  int keycode = 0;
+  bool key_down = false;
+  bool filter_added = false;
+  void (*press_action)(void) = nullptr;
+};
+
+grab_state grab;
 
 void ungrab_all(GdkDisplay *display) {
   gdk_x11_display_error_trap_push(display);
-  for (unsigned m : lock_masks) XUngrabKey(grab_display, grabbed_keycode, m, grab_root);
-  XSync(grab_display, False);
+  for (unsigned m : lock_masks) XUngrabKey(grab.display, grab.keycode, m, grab.root);
+  XSync(grab.display, False);
   gdk_x11_display_error_trap_pop_ignored(display);
 }
 
 GdkFilterReturn on_x_event(GdkXEvent *native, GdkEvent *, gpointer) {
   XEvent *e = static_cast<XEvent *>(native);
-  if (!grabbed_keycode || (e->type != KeyPress && e->type != KeyRelease)) return GDK_FILTER_CONTINUE;
-  if ((int)e->xkey.keycode != grabbed_keycode || e->xkey.window != grab_root) return GDK_FILTER_CONTINUE;
+  if (!grab.keycode || (e->type != KeyPress && e->type != KeyRelease)) return GDK_FILTER_CONTINUE;
+  if ((int)e->xkey.keycode != grab.keycode || e->xkey.window != grab.root) return GDK_FILTER_CONTINUE;
   if (e->type == KeyRelease) {
-    key_down = false;
-  } else if (!key_down) {
+    grab.key_down = false;
+  } else if (!grab.key_down) {
     // With detectable auto-repeat a held key sends presses without releases in between;
     // only the first press counts.
-    key_down = true;
-    if (press_action) press_action();
+    grab.key_down = true;
+    if (grab.press_action) grab.press_action();
   }
   return GDK_FILTER_REMOVE;
 }
@@ -95,36 +102,36 @@ bool hotkey_register(int code, void (*on_press)(void)) {
   int keycode = XKeysymToKeycode(x, keysym);
   if (!keycode) return false;
 
-  grab_display = x;
-  grab_root = DefaultRootWindow(x);
-  grabbed_keycode = keycode;
+  grab.display = x;
+  grab.root = DefaultRootWindow(x);
+  grab.keycode = keycode;
   gdk_x11_display_error_trap_push(display);
-  for (unsigned m : lock_masks) XGrabKey(x, keycode, m, grab_root, False, GrabModeAsync, GrabModeAsync);
+  for (unsigned m : lock_masks) XGrabKey(x, keycode, m, grab.root, False, GrabModeAsync, GrabModeAsync);
   XSync(x, False);
   if (gdk_x11_display_error_trap_pop(display)) {
     // Another program holds the key (BadAccess): take back whatever part we got.
     ungrab_all(display);
-    grabbed_keycode = 0;
+    grab.keycode = 0;
     return false;
   }
   Bool supported = False;
   XkbSetDetectableAutoRepeat(x, True, &supported);
-  if (!filter_added) {
+  if (!grab.filter_added) {
     gdk_window_add_filter(nullptr, on_x_event, nullptr);
-    filter_added = true;
+    grab.filter_added = true;
   }
-  key_down = false;
-  press_action = on_press;
+  grab.key_down = false;
+  grab.press_action = on_press;
   return true;
 }
 
 void hotkey_unregister(void) {
-  if (!grabbed_keycode) return;
+  if (!grab.keycode) return;
   GdkDisplay *display = gdk_display_get_default();
   if (display) ungrab_all(display);
-  grabbed_keycode = 0;
-  press_action = nullptr;
-  key_down = false;
+  grab.keycode = 0;
+  grab.press_action = nullptr;
+  grab.key_down = false;
 }
 
 #else

@@ -19,9 +19,15 @@
 
 namespace {
 
-int lock_fd = -1;   // held for the life of the process, never closed
-int show_fd = -1;   // the listening show socket of the running copy
-void (*show_handler)(const char *) = nullptr;
+// This copy's hold on the instance: the lock file, held for the life of the process and
+// never closed; the listening show socket of the running copy; and what a show request does.
+struct instance_state {
+  int lock_fd = -1;
+  int show_fd = -1;
+  void (*show_handler)(const char *) = nullptr;
+};
+
+instance_state instance;
 
 const char lock_name[] = "mosswire-running.lock";
 const char socket_name[] = "mosswire-show";
@@ -81,7 +87,7 @@ void listen_for_show(const std::string &dir) {
     close(fd);
     return;
   }
-  show_fd = fd;
+  instance.show_fd = fd;
 }
 
 gboolean on_show_connection(gint fd, GIOCondition, gpointer) {
@@ -108,7 +114,7 @@ gboolean on_show_connection(gint fd, GIOCondition, gpointer) {
   if (!same_user || strncmp(buf, "show ", 5) != 0) return G_SOURCE_CONTINUE;
   char *id = buf + 5;
   id[strcspn(id, "\r\n")] = 0;
-  if (show_handler) show_handler(id);
+  if (instance.show_handler) instance.show_handler(id);
   return G_SOURCE_CONTINUE;
 }
 
@@ -138,7 +144,7 @@ bool instance_check(bool after_update) {
     }
   }
   if (owned) {
-    lock_fd = fd;
+    instance.lock_fd = fd;
     listen_for_show(dir);
     return false;
   }
@@ -148,6 +154,6 @@ bool instance_check(bool after_update) {
 }
 
 void instance_watch_show(void (*on_show)(const char *startup_id)) {
-  show_handler = on_show;
-  if (show_fd >= 0) g_unix_fd_add(show_fd, G_IO_IN, on_show_connection, nullptr);
+  instance.show_handler = on_show;
+  if (instance.show_fd >= 0) g_unix_fd_add(instance.show_fd, G_IO_IN, on_show_connection, nullptr);
 }

@@ -10,20 +10,26 @@
 
 namespace {
 
-AppIndicator *indicator = nullptr;
-GtkWidget *menu = nullptr;
-tray_actions actions = {nullptr, nullptr};
-bool shown = false;
+// The tray icon's state, UI thread only: the indicator and its menu while the icon is
+// added, what the menu's items do, and whether a tray host shows the icon now.
+struct tray_state {
+  AppIndicator *indicator = nullptr;
+  GtkWidget *menu = nullptr;
+  tray_actions actions = {nullptr, nullptr};
+  bool shown = false;
+};
+
+tray_state tray;
 
 void on_open(GtkMenuItem *, gpointer) {
-  if (actions.open) actions.open();
+  if (tray.actions.open) tray.actions.open();
 }
 
 void on_quit(GtkMenuItem *, gpointer) {
-  if (actions.quit) actions.quit();
+  if (tray.actions.quit) tray.actions.quit();
 }
 
-void on_connection_changed(AppIndicator *, gboolean connected, gpointer) { shown = connected; }
+void on_connection_changed(AppIndicator *, gboolean connected, gpointer) { tray.shown = connected; }
 
 // The session bus, fetched before the indicator exists and kept: the indicator then
 // finds the shared connection ready instead of racing its own asynchronous fetch of it.
@@ -75,47 +81,47 @@ bool x_tray_present() {
 }  // namespace
 
 bool tray_add(const tray_actions &a) {
-  actions = a;
-  if (indicator) return tray_present();
+  tray.actions = a;
+  if (tray.indicator) return tray_present();
   bool host = watcher_present() || x_tray_present();
   std::string icon_dir, icon_name;
   bool have_icon = app_icon_file(&icon_dir, &icon_name);
-  indicator = app_indicator_new("mosswire", have_icon ? icon_name.c_str() : "internet-chat",
+  tray.indicator = app_indicator_new("mosswire", have_icon ? icon_name.c_str() : "internet-chat",
                                 APP_INDICATOR_CATEGORY_COMMUNICATIONS);
-  if (!indicator) return false;
-  if (have_icon) app_indicator_set_icon_theme_path(indicator, icon_dir.c_str());
-  app_indicator_set_title(indicator, "mosswire");
+  if (!tray.indicator) return false;
+  if (have_icon) app_indicator_set_icon_theme_path(tray.indicator, icon_dir.c_str());
+  app_indicator_set_title(tray.indicator, "mosswire");
 
-  menu = gtk_menu_new();
-  g_object_ref_sink(menu);
+  tray.menu = gtk_menu_new();
+  g_object_ref_sink(tray.menu);
   GtkWidget *open = gtk_menu_item_new_with_label("Open mosswire");
   GtkWidget *quit = gtk_menu_item_new_with_label("Quit mosswire");
   g_signal_connect(open, "activate", G_CALLBACK(on_open), nullptr);
   g_signal_connect(quit, "activate", G_CALLBACK(on_quit), nullptr);
-  gtk_menu_shell_append(GTK_MENU_SHELL(menu), open);
-  gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
-  gtk_menu_shell_append(GTK_MENU_SHELL(menu), quit);
-  gtk_widget_show_all(menu);
-  app_indicator_set_menu(indicator, GTK_MENU(menu));
+  gtk_menu_shell_append(GTK_MENU_SHELL(tray.menu), open);
+  gtk_menu_shell_append(GTK_MENU_SHELL(tray.menu), gtk_separator_menu_item_new());
+  gtk_menu_shell_append(GTK_MENU_SHELL(tray.menu), quit);
+  gtk_widget_show_all(tray.menu);
+  app_indicator_set_menu(tray.indicator, GTK_MENU(tray.menu));
   // Open is the default item: the tray host activates it on the icon's secondary click.
-  app_indicator_set_secondary_activate_target(indicator, open);
-  g_signal_connect(indicator, "connection-changed", G_CALLBACK(on_connection_changed), nullptr);
-  app_indicator_set_status(indicator, APP_INDICATOR_STATUS_ACTIVE);
-  shown = host;
-  return shown;
+  app_indicator_set_secondary_activate_target(tray.indicator, open);
+  g_signal_connect(tray.indicator, "connection-changed", G_CALLBACK(on_connection_changed), nullptr);
+  app_indicator_set_status(tray.indicator, APP_INDICATOR_STATUS_ACTIVE);
+  tray.shown = host;
+  return tray.shown;
 }
 
 void tray_remove(void) {
-  if (!indicator) return;
-  app_indicator_set_status(indicator, APP_INDICATOR_STATUS_PASSIVE);
-  g_object_unref(indicator);
-  indicator = nullptr;
-  if (menu) {
-    gtk_widget_destroy(menu);
-    g_object_unref(menu);
-    menu = nullptr;
+  if (!tray.indicator) return;
+  app_indicator_set_status(tray.indicator, APP_INDICATOR_STATUS_PASSIVE);
+  g_object_unref(tray.indicator);
+  tray.indicator = nullptr;
+  if (tray.menu) {
+    gtk_widget_destroy(tray.menu);
+    g_object_unref(tray.menu);
+    tray.menu = nullptr;
   }
-  shown = false;
+  tray.shown = false;
 }
 
-bool tray_present(void) { return indicator && shown; }
+bool tray_present(void) { return tray.indicator && tray.shown; }

@@ -9,8 +9,14 @@
 
 namespace {
 
-window_events events = {nullptr, nullptr, nullptr};
-int last_focus = -1;  // -1 unknown, else the last state told to the host
+// The main window's state, UI thread only: what the host wants told, and the last focus
+// state told to it (-1 unknown), so a change is told once.
+struct window_state {
+  window_events events = {nullptr, nullptr, nullptr};
+  int last_focus = -1;
+};
+
+window_state main_window;
 
 bool has_user(GtkWindow *w) {
   GdkWindow *gdk = gtk_widget_get_window(GTK_WIDGET(w));
@@ -20,16 +26,16 @@ bool has_user(GtkWindow *w) {
 
 void tell_focus(GtkWindow *w) {
   int now = has_user(w) ? 1 : 0;
-  if (now == last_focus) return;
-  last_focus = now;
-  if (events.focus) events.focus(now == 1);
+  if (now == main_window.last_focus) return;
+  main_window.last_focus = now;
+  if (main_window.events.focus) main_window.events.focus(now == 1);
 }
 
 gboolean on_delete(GtkWidget *w, GdkEvent *, gpointer) {
-  if (!events.close_hides || !events.close_hides()) return FALSE;  // really close
+  if (!main_window.events.close_hides || !main_window.events.close_hides()) return FALSE;  // really close
   gtk_widget_hide(w);
-  last_focus = 0;
-  if (events.hidden) events.hidden();
+  main_window.last_focus = 0;
+  if (main_window.events.hidden) main_window.events.hidden();
   return TRUE;
 }
 
@@ -57,7 +63,7 @@ void set_icons(GtkWindow *w) {
 
 void window_attach(void *window, const window_events &e) {
   GtkWindow *w = GTK_WINDOW(window);
-  events = e;
+  main_window.events = e;
   set_icons(w);
   g_signal_connect(w, "delete-event", G_CALLBACK(on_delete), nullptr);
   g_signal_connect(w, "notify::is-active", G_CALLBACK(on_active), nullptr);
