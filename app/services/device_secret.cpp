@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/platform/files.h"
+#include "app/platform/log.h"
 #include "app/platform/random.h"
 #include "app/platform/secret_store.h"
 #include "app/services/app_files.h"
@@ -28,13 +29,23 @@ static bool open_device_key(const std::string &sealed, unsigned char secret[32])
 bool load_device_secret(unsigned char secret[32], bool *created) {
   *created = false;
   std::string sealed;
-  if (read_app_file("device.key", &sealed)) return open_device_key(sealed, secret);
-  if (file_exists(app_path("device.key", ""))) return false;
+  if (read_app_file("device.key", &sealed)) {
+    if (open_device_key(sealed, secret)) return true;
+    log_failure("device secret", "device.key is there but doesn't open here; it is kept as it is");
+    return false;
+  }
+  if (file_exists(app_path("device.key", ""))) {
+    log_failure("device secret", "device.key is there but can't be read; it is kept as it is");
+    return false;
+  }
 
   std::string blob;
   bool ok = random_bytes(secret, 32) && secret_protect(secret, 32, &blob) &&
             write_app_file("device.key", blob.data(), blob.size());
-  if (!ok) OPENSSL_cleanse(secret, 32);
+  if (!ok) {
+    OPENSSL_cleanse(secret, 32);
+    log_failure("device secret", "a new device.key couldn't be made or stored");
+  }
   *created = ok;
   return ok;
 }

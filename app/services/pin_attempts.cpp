@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include "app/platform/log.h"
 #include "app/services/app_files.h"
 #include "app/services/call.h"
 
@@ -90,6 +91,7 @@ void msw_pin_result(const char *id, const char *args, void *) {
   attempt_record next = next_attempts(read_attempts(), arg_bool(args, 0), now_ms());
   std::string text = format_attempts(next);
   // A failed write keeps the old record; the page sees it on its next call.
-  write_app_file("attempts.txt", text.data(), text.size());
+  if (!write_app_file("attempts.txt", text.data(), text.size()))
+    log_failure("pin attempts", "attempts.txt couldn't be written");
   reply_null(id);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "app/platform/log.h"
 #include "app/platform/process.h"
 #include "app/services/app_files.h"
 #include "app/services/call.h"
@@ -94,6 +95,7 @@ static void deliver(void *arg) {
 
 static void update_worker(update_call *call) {
   call->result = run_update(*call);
+  if (call->result != result_ok) log_failure("update", "%s: %s", call->tag.c_str(), call->result);
   the_host().dispatch(deliver, call);
 }
 
@@ -120,8 +122,10 @@ void msw_update(const char *id, const char *args, void *) {
 
 void msw_update_install(const char *id, const char *, void *) {
   if (!update.ready) return reply_raw(id, "\"none\"");
-  if (install_update(executable_path(), release_asset_name) == install_manual)
+  if (install_update(executable_path(), release_asset_name) == install_manual) {
+    log_failure("update", "the program's folder can't be changed; the download is shown instead");
     return reply_raw(id, "\"manual\"");
+  }
   reply_raw(id, "\"quit\"");
   the_host().terminate();
 }

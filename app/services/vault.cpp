@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/platform/autostart.h"
+#include "app/platform/log.h"
 #include "app/services/app_files.h"
 #include "app/services/call.h"
 #include "app/services/host_link.h"
@@ -19,7 +20,9 @@ void msw_write_vault(const char *id, const char *args, void *) {
   std::string text;
   if (!arg_text(args, 0, &text)) return reply_bool(id, false);
   // An escaped zero in the page's text ends it, as it would for any C reader of the file.
-  reply_bool(id, write_app_file("vault.json", text.c_str(), strlen(text.c_str())));
+  bool written = write_app_file("vault.json", text.c_str(), strlen(text.c_str()));
+  if (!written) log_failure("vault", "vault.json couldn't be written; the old one stays");
+  reply_bool(id, written);
 }
 
 /*

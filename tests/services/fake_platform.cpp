@@ -1,11 +1,14 @@
 #include "tests/services/fake_platform.h"
 
+#include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "app/platform/autostart.h"
 #include "app/platform/clipboard.h"
 #include "app/platform/download.h"
 #include "app/platform/files.h"
+#include "app/platform/log.h"
 #include "app/platform/notify.h"
 #include "app/platform/process.h"
 #include "app/platform/secret_store.h"
@@ -87,4 +90,13 @@ bool download_file(const std::string &url, const std::string &path, const std::s
     return false;
   }
   return file_replace_atomic(path, part_path, found->second.data(), found->second.size(), 0600);
+}
+
+void log_failure(const char *area, const char *format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  fake.log.push_back(std::string(area) + ": " + text);
 }

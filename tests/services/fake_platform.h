@@ -36,6 +36,8 @@ struct fake_platform_state {
   // Downloads: the body served for each address (others fail), and the addresses asked for.
   std::map<std::string, std::string> served;
   std::vector<std::string> fetched;
+  // The diagnostic log's lines, "area: text".
+  std::vector<std::string> log;
 };
 
 extern fake_platform_state fake;

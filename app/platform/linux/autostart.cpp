@@ -3,6 +3,7 @@
 #include "app/platform/files.h"
 #include "app/platform/linux/autostart_entry.h"
 #include "app/platform/linux/folders.h"
+#include "app/platform/log.h"
 #include "app/platform/process.h"
 
 /*
@@ -47,10 +48,15 @@ std::string autostart_entry_path(void) {
 
 bool set_run_at_login(bool on) {
   std::string path = autostart_entry_path();
-  if (!on) return file_delete(path);
+  bool done = false;
   std::string entry;
-  if (!autostart_entry_text(executable_path(), &entry)) return false;
-  std::string folder = path.substr(0, path.find_last_of('/'));
-  if (!folder_make(folder, 0700)) return false;
-  return file_replace_atomic(path, path + ".tmp", entry.data(), entry.size(), 0644);
+  if (!on) {
+    done = file_delete(path);
+  } else if (autostart_entry_text(executable_path(), &entry)) {
+    std::string folder = path.substr(0, path.find_last_of('/'));
+    done = folder_make(folder, 0700) &&
+           file_replace_atomic(path, path + ".tmp", entry.data(), entry.size(), 0644);
+  }
+  if (!done) log_failure("autostart", "couldn't %s %s", on ? "write" : "remove", path.c_str());
+  return done;
 }

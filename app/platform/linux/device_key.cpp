@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "app/platform/files.h"
+#include "app/platform/log.h"
 
 static std::string first_line(const char *path) {
   std::string text;
@@ -47,7 +48,10 @@ static int hex_value(char c) {
 static SecretService *open_service(void) {
   GError *error = nullptr;
   SecretService *service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
-  if (error) g_error_free(error);
+  if (error) {
+    log_failure("secret service", "no connection: %s", error->message);
+    g_error_free(error);
+  }
   return service;
 }
 
@@ -61,6 +65,7 @@ keyring_answer keyring_load_wrap_key(unsigned char key[32]) {
   g_hash_table_unref(attributes);
   keyring_answer answer = keyring_unavailable;
   if (error) {
+    log_failure("secret service", "search for the device key's wrapping key failed: %s", error->message);
     g_error_free(error);
   } else if (!items) {
     answer = keyring_missing;
@@ -77,6 +82,7 @@ keyring_answer keyring_load_wrap_key(unsigned char key[32]) {
     secret_value_unref(value);
     // A damaged entry is not replaced: device.key files sealed under it would be lost.
     answer = ok ? keyring_found : keyring_unavailable;
+    if (!ok) log_failure("secret service", "the wrapping key's entry is damaged");
   }
   g_list_free_full(items, g_object_unref);
   g_object_unref(service);
@@ -89,7 +95,12 @@ bool keyring_store_wrap_key(const unsigned char key[32]) {
   GError *error = nullptr;
   SecretCollection *collection = secret_collection_for_alias_sync(
       service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
-  if (error) g_error_free(error), error = nullptr;
+  if (error) {
+    log_failure("secret service", "no default keyring: %s", error->message);
+    g_error_free(error), error = nullptr;
+  } else if (!collection || secret_collection_get_locked(collection)) {
+    log_failure("secret service", "the default keyring is missing or locked");
+  }
   bool ok = false;
   if (collection && !secret_collection_get_locked(collection)) {
     char text[65];
@@ -103,7 +114,10 @@ bool keyring_store_wrap_key(const unsigned char key[32]) {
                                                SECRET_ITEM_CREATE_REPLACE, nullptr, &error);
     ok = item != nullptr;
     if (item) g_object_unref(item);
-    if (error) g_error_free(error);
+    if (error) {
+      log_failure("secret service", "storing the wrapping key failed: %s", error->message);
+      g_error_free(error);
+    }
     g_hash_table_unref(attributes);
     secret_value_unref(value);
   }

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "app/platform/files.h"
+#include "app/platform/log.h"
 
 struct part_file {
   int fd;
@@ -55,7 +56,11 @@ static bool fetch(const std::string &url, int fd, const download_limits &limits)
   part_file part = {fd, 0, limits.max_bytes};
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &part);
   CURLcode rc = curl_easy_perform(curl);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_cleanup(curl);
+  if (rc != CURLE_OK)
+    log_failure("download", "%s: %s (HTTP status %ld)", url.c_str(), curl_easy_strerror(rc), status);
   return rc == CURLE_OK;
 }
 
@@ -63,7 +68,10 @@ bool download_file(const std::string &url, const std::string &path, const std::s
                    const download_limits &limits) {
   file_delete(part_path);
   int fd = open(part_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    log_failure("download", "can't create %s", part_path.c_str());
+    return false;
+  }
   bool ok = fetch(url, fd, limits) && fsync(fd) == 0;
   if (close(fd) != 0) ok = false;
   if (ok && rename(part_path.c_str(), path.c_str()) != 0) ok = false;

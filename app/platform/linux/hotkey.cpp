@@ -9,6 +9,8 @@
 #include <gdk/gdkx.h>
 #endif
 
+#include "app/platform/log.h"
+
 unsigned long keysym_for_key_code(int code) {
 #ifdef GDK_WINDOWING_X11
   if (code >= 'A' && code <= 'Z') return XK_a + (code - 'A');
@@ -110,6 +112,7 @@ bool hotkey_register(int code, void (*on_press)(void)) {
   XSync(x, False);
   if (gdk_x11_display_error_trap_pop(display)) {
     // Another program holds the key (BadAccess): take back whatever part we got.
+    log_failure("black-out key", "another program holds the key");
     ungrab_all(display);
     grab.keycode = 0;
     return false;

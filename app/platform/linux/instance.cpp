@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/platform/linux/folders.h"
+#include "app/platform/log.h"
 
 namespace {
 
@@ -130,7 +131,10 @@ std::string runtime_folder(void) {
 
 bool instance_check(bool after_update) {
   std::string dir = runtime_folder();
-  if (dir.empty()) return false;  // no lock possible: run without the rule
+  if (dir.empty()) {  // no lock possible: run without the rule
+    log_failure("single instance", "no private runtime folder for the lock");
+    return false;
+  }
   std::string path = dir + "/" + lock_name;
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;

@@ -3,6 +3,8 @@
 #include <gtk/gtk.h>
 #include <libnotify/notify.h>
 
+#include "app/platform/log.h"
+
 static void clicked(NotifyNotification *, char *, gpointer data) {
   ((void (*)(void))data)();
 }
@@ -11,7 +13,10 @@ static void closed(NotifyNotification *n, gpointer) { g_object_unref(n); }
 
 bool notification_show(const char *title, const char *body, void *window,
                        void (*on_click)(void)) {
-  if (!notify_is_initted() && !notify_init("mosswire")) return false;
+  if (!notify_is_initted() && !notify_init("mosswire")) {
+    log_failure("notifications", "libnotify could not start");
+    return false;
+  }
   // A notification with an empty title shows its body as the title instead.
   const char *summary = title[0] ? title : body;
   const char *text = title[0] ? body : "";
@@ -38,6 +43,8 @@ bool notification_show(const char *title, const char *body, void *window,
   g_signal_connect(n, "closed", G_CALLBACK(closed), nullptr);
   GError *error = nullptr;
   if (!notify_notification_show(n, &error)) {
+    // The reason only: the texts are message text.
+    log_failure("notifications", "not shown: %s", error ? error->message : "no server");
     if (error) g_error_free(error);
     g_object_unref(n);
     return false;

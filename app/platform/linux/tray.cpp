@@ -7,6 +7,7 @@
 #endif
 
 #include "app/platform/linux/icon.h"
+#include "app/platform/log.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ GDBusConnection *session_bus() {
     tried = true;
     GError *error = nullptr;
     bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (error) log_failure("tray", "no session bus: %s", error->message);
     g_clear_error(&error);
   }
   return bus;
