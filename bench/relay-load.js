@@ -11,6 +11,8 @@
 // The send rate limit is lifted for the run (RELAY_SEND_RATE) so that it measures the
 // relay rather than the limiter; everything else runs with its normal bounds.
 const crypto = require('crypto');
+const fs = require('fs');
+const os = require('os');
 const path = require('path');
 const { spawn } = require('child_process');
 const WebSocket = require('ws');
@@ -35,8 +37,10 @@ const hardStop = setTimeout(() => {
 }, 240000);
 
 function startRelay(ownerKey) {
+  const stateDir = fs.mkdtempSync(path.join(os.tmpdir(), 'msw-bench-state-'));
+  process.on('exit', () => fs.rmSync(stateDir, { recursive: true, force: true }));
   const env = Object.assign({}, process.env, {
-    PORT: '0', HOST: '127.0.0.1', OWNER_KEY: ownerKey,
+    PORT: '0', HOST: '127.0.0.1', OWNER_KEY: ownerKey, STATE_DIR: stateDir,
     RELAY_SEND_RATE: '1000000', RELAY_SEND_BURST: '1000000', RELAY_FRAME_RATE: '1000000', RELAY_FRAME_BURST: '1000000',
   });
   const child = spawn(process.execPath, ['--expose-gc', path.join(__dirname, '..', 'relay', 'server.js')], { env, stdio: ['ignore', 'pipe', 'inherit'] });

@@ -220,6 +220,16 @@ class State {
     }
   }
 
+  // Runs `fn` with every write it makes in one transaction (one sync to disk).
+  batch(fn) {
+    let ran = false;
+    this.guard('members', () => this.db.transaction(() => {
+      ran = true;
+      fn();
+    })());
+    if (!ran) fn();
+  }
+
   putMember(rec, oldName) {
     this.guard('a member', () => this.putMemberTx(rec, oldName));
   }
