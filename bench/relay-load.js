@@ -56,6 +56,18 @@ function startRelay(ownerKey) {
   });
 }
 
+// CPU time the relay process has used so far, in ms (user + system; clock ticks of 10 ms).
+// Per message it is the figure to compare between versions on a machine whose other load
+// moves the rates.
+function relayCpuMs(child) {
+  try {
+    const fields = fs.readFileSync('/proc/' + child.pid + '/stat', 'utf8').split(') ')[1].split(' ');
+    return (Number(fields[11]) + Number(fields[12])) * 10;
+  } catch (e) {
+    return NaN;
+  }
+}
+
 function percentile(sorted, p) {
   if (!sorted.length) return NaN;
   return sorted[Math.min(sorted.length - 1, Math.floor((p / 100) * sorted.length))];
@@ -160,6 +172,7 @@ async function saturate(bench, members, window, recipientsOf, seconds) {
   bench.reset();
   let running = true;
   let sends = 0;
+  const cpu0 = relayCpuMs(bench.relay.child);
   const t0 = performance.now();
   for (const m of members) {
     const fire = () => {
@@ -179,6 +192,7 @@ async function saturate(bench, members, window, recipientsOf, seconds) {
   for (const m of members) m.onSent = null;
   const result = summary(bench, sends / elapsed, delivered / elapsed);
   await settle(bench);
+  result.cpuPerMsg = (relayCpuMs(bench.relay.child) - cpu0) * 1000 / sends;
   return result;
 }
 
@@ -280,6 +294,7 @@ async function main() {
   const owner = { keys: ownerKeys, cert: await P.ownerCert(ownerKeys, 'owner') };
   const relay = await startRelay(ownerKeys.sigPub);
   const bench = new Bench();
+  bench.relay = relay;
   process.stdout.write(`relay-load: ${MEMBERS} members on loopback, ${SECONDS} s per phase, node ${process.version}\n`);
   const members = await makeMembers(owner, MEMBERS, bench);
   const t0 = performance.now();
@@ -304,9 +319,9 @@ async function main() {
 
   const line = (name, r) =>
     `${name.padEnd(28)} ${fmt(r.sendsPerSec).padStart(8)} msgs/s ${fmt(r.deliveriesPerSec).padStart(9)} envs/s   p50 ${fmt(r.p50, 1).padStart(7)} ms   p99 ${fmt(r.p99, 1).padStart(7)} ms`;
-  process.stdout.write('\n' + line('direct, saturated', dm) + '\n');
+  process.stdout.write('\n' + line('direct, saturated', dm) + `   relay CPU ${fmt(dm.cpuPerMsg)} us/msg\n`);
   process.stdout.write(line('direct, half load', dmHalf) + '\n');
-  process.stdout.write(line('General, saturated', gen) + '\n');
+  process.stdout.write(line('General, saturated', gen) + `   relay CPU ${fmt(gen.cpuPerMsg)} us/msg\n`);
   process.stdout.write(line('General, half load', genHalf) + '\n');
 
   clearInterval(acker);

@@ -60,7 +60,7 @@ module.exports = Object.freeze({
   MAX_PENDING_FRAMES: 8,
   // Frames above this size are scanned before they are parsed, and refused when they
   // hold more JSON values than the largest honest frame (a sign-in carrying the whole
-  // directory: about 20 values per certificate, 5000 removed ids, posts and entries).
+  // directory: 30 values per certificate, 5000 removed ids, posts and entries).
   SCAN_ABOVE: 64 * KiB,
   MAX_VALUES: 40 * envInt('RELAY_MAX_MEMBERS', 2000) + 20000,
   MAX_DEPTH: 64,

@@ -120,3 +120,22 @@ test('sockets that dribble their headers are cut off, so newcomers get in under 
   assert.ok(relay.alive());
   assert.match(relay.stdout(), /descriptor limit 200\b.*holds up to 136 connections/);
 });
+
+test('the largest honest sign-in passes the weight check', { timeout: 60000 }, async (t) => {
+  const owner = await H.makeOwner();
+  const relay = await H.startRelay({ ownerKey: owner.key });
+  t.after(() => relay.stop());
+  const big = await H.makeMember(owner, 'big');
+  (await H.signIn(relay.url, big)).close();
+  // A whole directory of 2000 certificates (copies: the values are what counts), a full
+  // removal list, 100 long posts and 200 spoken entries' worth of records.
+  const ids = Array.from({ length: 5000 }, (_, i) => i.toString(16).padStart(32, '0'));
+  const removals = await H.P.signRemovals(owner.keys, 1, ids);
+  const ann = [];
+  for (let i = 0; i < 100; i++) ann.push(await H.P.signAnn(owner.keys.sigPriv, H.P.randomHex(8), 1000 + i, 'a, b: c; '.repeat(600)));
+  const spoken = Array.from({ length: 200 }, () => ({ id: H.P.randomHex(8), exp: 1, ct: 'A'.repeat(2400), s: 'B'.repeat(88), salt: 'C'.repeat(24) }));
+  const s = await H.signIn(relay.url, big, { dir: new Array(2000).fill(big.cert), removals, ann, spoken });
+  t.after(() => s.close());
+  assert.strictEqual(s.answer.t, 'welcome');
+  assert.strictEqual(s.answer.removals.v, 1);
+});
