@@ -27,7 +27,8 @@ test('two members in General', { timeout: 120000 }, async (t) => {
   await t.test('each sees the other online', async () => {
     for (const [s, other] of [[ann, bo], [bo, ann]]) {
       await s.page.click('#navFriends');
-      await s.page.waitForSelector(`#friendsBody .person[data-id="${other.id}"] .dot.on`, { timeout: 20000 });
+      await s.page.click('#friendsPane .tab[data-tab="add"]');
+      await s.page.waitForSelector(`#friendsBody .frow[data-id="${other.id}"] .st.on`, { timeout: 20000 });
     }
   });
 
@@ -82,7 +83,7 @@ test('the relay goes down and comes back with a new boot', { timeout: 180000 }, 
     for (const s of [ann, bo]) {
       const got = await N.lines(s.page);
       assert.equal(got[0].sys, true);
-      assert.match(await s.page.$eval('#log > div', (e) => e.textContent), new RegExp(restart.slice(0, 30)));
+      assert.match(await s.page.$eval('#log > .sys', (e) => e.textContent), new RegExp(restart.slice(0, 30)));
       assert.ok(!got.some((l) => l.text === 'two'), 'older messages are deleted');
     }
     const atBo = (await N.lines(bo.page)).filter((l) => l.text === 'while you slept');

@@ -66,7 +66,7 @@ const online = (page, timeout = 30000) => page.waitForSelector('#netDot.dot.on',
 // Opens a room from the sidebar and waits for its header.
 async function openGeneral(page) {
   await page.click('#navGeneral');
-  await page.waitForFunction(() => document.getElementById('roomTitle').textContent === 'General');
+  await page.waitForFunction(() => document.getElementById('roomTitle').textContent === '# General');
 }
 
 async function say(page, text) {
@@ -76,7 +76,7 @@ async function say(page, text) {
 
 // The lines of the open log: { text, who, mine, pending, sys }.
 function lines(page) {
-  return page.$$eval('#log > div', (els) => els.map((el) => ({
+  return page.$$eval('#log > .m, #log > .sys', (els) => els.map((el) => ({
     text: (el.querySelector('.text') || {}).textContent,
     who: (el.querySelector('.who') || {}).textContent,
     mine: el.classList.contains('me'),

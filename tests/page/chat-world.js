@@ -7,7 +7,9 @@ const { loadApp } = require('./load-app.js');
 
 const EXPORTS = ['S', 'net', 'FRAMES', 'receive', 'addMsg', 'applyRoom', 'makeGroup', 'changeGroup', 'resendOutbox', 'pruneDms',
   'connect', 'reconnectNow', 'onFrameText', 'learn', 'post', 'deliver', 'flushWaiting', 'sendPayload', 'heldCount',
-  'awaitingCount', 'initialData', 'setStatus', 'openRoom', 'pingsMe', 'queuePending', 'sendAcks', '$', 'retry', 'sendMsg'];
+  'awaitingCount', 'initialData', 'setStatus', 'openRoom', 'pingsMe', 'queuePending', 'sendAcks', '$', 'retry', 'sendMsg',
+  'onFriend', 'friendAction', 'block', 'unblock', 'sendWanted', 'addByName', 'fpage',
+  'hue', 'badge', 'fmtTime', 'promptPath', 'withPings', 'drawCounter', 'drawnName', 'drawSidebar', 'drawLog'];
 
 // Timers and Date.now under the test's control. advance(ms) runs every timer due on the way,
 // in time order, letting the page's promises (and the crypto they wait for) settle after each.

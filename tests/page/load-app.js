@@ -53,6 +53,9 @@ function loadApp({ exports, config = {}, natives = {}, platform = 'Linux x86_64'
     getElementById: (id) => (els[id] = els[id] || new FakeEl('div')),
     createElement: (tag) => new FakeEl(tag),
     createTextNode: (text) => Object.assign(new FakeNode(), { text }),
+    createDocumentFragment: () => new FakeEl('#fragment'),
+    querySelector: () => null,
+    querySelectorAll: () => [],
     documentElement: new FakeEl('html'),
     hasFocus: () => true,
   };

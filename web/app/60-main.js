@@ -51,24 +51,11 @@ async function startUnlocked() {
   for (var i = 0; i < SECTIONS.length; i++) if (SECTIONS[i].ready) SECTIONS[i].ready();
 }
 
-function hueOf(id) {
-  var n = parseInt(String(id || '').slice(0, 6), 16);
-  return isNaN(n) ? 0 : n % 360;
-}
-
-function avatar(id, name, small) {
-  var el = h('span', { class: small ? 'av sm' : 'av', text: String(name || '?').charAt(0) });
-  el.style.setProperty('--h', String(hueOf(id)));
-  return el;
-}
-
 function drawMe() {
   var box = $('meBox');
   box.textContent = '';
-  var dot = h('span', { class: S.status === 'online' ? 'dot on' : S.status === 'connecting' ? 'dot wait' : 'dot' });
-  box.appendChild(avatar(D.me, nameOf(D.me), true));
-  box.appendChild(dot);
-  box.appendChild(h('span', { class: 'me-name', text: nameOf(D.me) }));
+  box.appendChild(avatar(D.me, 'sm', true));
+  box.appendChild(nameBit(nameOf(D.me), 'me-name'));
 }
 
 function drawNav() {

@@ -9,7 +9,7 @@ function friendCandidates(except) {
 function pickList(ids) {
   return ids.map(function (id) {
     return h('label', { class: 'pick' },
-      h('input', { type: 'checkbox', value: id }), avatar(id, nameOf(id), true), h('span', { text: nameOf(id) }));
+      h('input', { type: 'checkbox', value: id }), avatar(id, 'sm', true), nameBit(nameOf(id)));
   });
 }
 
@@ -92,7 +92,7 @@ function groupDialog() {
     })),
     h('label', { class: 'lbl', text: 'Members' }),
     h('div', { class: 'members' }, room.members.map(function (id) {
-      return h('div', { class: 'member' }, avatar(id, nameOf(id), true), h('span', { text: nameOf(id) + (id === D.me ? ' (you)' : '') }));
+      return h('div', { class: 'member' }, avatar(id, 'sm', true), nameBit(nameOf(id)), id === D.me ? ' (you)' : null);
     })),
     h('label', { class: 'lbl', text: 'Add friends' }), adding,
     candidates.length ? h('button', {

@@ -1,0 +1,210 @@
+// The composer: what the text area allows in each room, its terminal-style prompt, the
+// counter, the reply bar, the mention list and the keys.
+
+var MAX_COMPOSER = 140;
+var MAX_PICKS = 6;
+var PICK_RE = /(?:^|[\s(])@([A-Za-z0-9_.]{0,24})$/;
+
+var picks = { ids: [], sel: 0 };
+
+function promptPath(room) {
+  if (room.kind === 'general') return 'general';
+  if (room.kind === 'ann') return 'announcements';
+  if (room.kind === 'dm') return 'dm/' + drawnName(nameOf(room.with));
+  return String(room.name || '').toLowerCase().replace(/[^a-z0-9]+/g, '-').replace(/^-+|-+$/g, '');
+}
+
+function drawPrompt(room) {
+  var top = $('promptTop');
+  top.textContent = '';
+  appendKids(top, ['┌──(', h('b', { class: 'pu' }, nameBit(nameOf(D.me))), '㉿mosswire)-[',
+    h('b', { class: 'pp' }, nameBit('~/' + promptPath(room))), ']']);
+}
+
+function drawCounter() {
+  var box = $('msg');
+  var left = (box.maxLength > 0 ? box.maxLength : MAX_TEXT) - String(box.value || '').length;
+  var el = $('msgLeft');
+  el.textContent = left <= 200 ? String(left) : '';
+  el.classList.toggle('low', left <= 30);
+}
+
+function fitComposer() {
+  var box = $('msg');
+  box.style.height = 'auto';
+  box.style.height = Math.min(box.scrollHeight, MAX_COMPOSER) + 'px';
+}
+
+function drawComposer() {
+  var room = D && D.rooms[S.view];
+  if (!room || !S.unlocked) return;
+  var ann = room.kind === 'ann';
+  var locked = ann && !S.owner;
+  var box = $('msg');
+  $('annLocked').textContent = 'Only ' + drawnName(ownerName()) + ' can post in Announcements.';
+  $('annLocked').classList.toggle('hidden', !locked);
+  $('composer').classList.toggle('hidden', locked);
+  var noFriend = room.kind === 'dm' && !isFriend(room.with);
+  box.maxLength = ann ? MAX_ANN : MAX_TEXT;
+  if (typeof box.value === 'string' && box.value.length > box.maxLength) box.value = box.value.slice(0, box.maxLength);
+  box.disabled = locked || noFriend;
+  if (ann) box.placeholder = 'Post an announcement for everyone (# headings and - bullet points work; Shift+Enter for a new line)';
+  else if (noFriend) box.placeholder = 'You can only message friends. Add ' + drawnName(nameOf(room.with)) + ' as a friend to keep chatting.';
+  else if (room.kind === 'dm') box.placeholder = 'Message @' + drawnName(nameOf(room.with));
+  else if (room.kind === 'general') box.placeholder = 'Message #General (type @ to mention someone)';
+  else box.placeholder = 'Message ' + drawnName(room.name);
+  var off = box.disabled || net.stopped;
+  $('sendBtn').disabled = off;
+  $('gifBtn').disabled = off;
+  $('gifBtn').classList.toggle('hidden', ann);
+  drawPrompt(room);
+  drawCounter();
+  drawReplyBar();
+  drawPicks();
+}
+
+// ---- replies ----
+
+function startReply(m) {
+  S.reply = { rid: S.view, mid: m.mid, from: m.from, text: cut(String(m.text).replace(/\s+/g, ' ').trim(), REPLY_TEXT) };
+  drawReplyBar();
+  if (!$('msg').disabled) $('msg').focus();
+}
+
+function cancelReply() {
+  S.reply = null;
+  drawReplyBar();
+  if (!$('msg').disabled) $('msg').focus();
+}
+
+function drawReplyBar() {
+  var on = !!S.reply && S.reply.rid === S.view;
+  $('replyBar').classList.toggle('hidden', !on);
+  var t = $('replyText');
+  t.textContent = '';
+  if (on) appendKids(t, ['Replying to ', h('b', {}, nameBit(nameOf(S.reply.from))), ' ', h('span', { class: 'rt', text: S.reply.text })]);
+}
+
+// ---- the mention list ----
+
+function pickCandidates(room) {
+  var ids = [];
+  if (room.kind === 'general') ids = Object.keys(S.info);
+  else if (room.kind === 'dm') ids = [room.with];
+  else if (room.kind === 'group') ids = room.members;
+  return ids.filter(function (id) { return id !== D.me && own(S.info, id) && !D.blocked[id]; });
+}
+
+function typedMention() {
+  var box = $('msg');
+  var room = D && D.rooms[S.view];
+  if (!room || box.disabled || box.selectionStart !== box.selectionEnd) return null;
+  var m = PICK_RE.exec(String(box.value || '').slice(0, box.selectionStart));
+  return m ? m[1] : null;
+}
+
+function findPicks() {
+  var typed = typedMention();
+  if (typed === null || document.activeElement !== $('msg')) return [];
+  var low = typed.toLowerCase();
+  return pickCandidates(D.rooms[S.view]).filter(function (id) {
+    return nameOf(id).toLowerCase().indexOf(low) === 0;
+  }).sort(function (a, b) {
+    var on = (isOnline(b) ? 1 : 0) - (isOnline(a) ? 1 : 0);
+    return on || nameOf(a).localeCompare(nameOf(b));
+  }).slice(0, MAX_PICKS);
+}
+
+function drawPicks() {
+  var list = $('pingList');
+  picks.ids = S.unlocked && D ? findPicks() : [];
+  if (picks.sel >= picks.ids.length) picks.sel = 0;
+  list.textContent = '';
+  list.classList.toggle('hidden', !picks.ids.length);
+  picks.ids.forEach(function (id, i) {
+    var opt = h('button', {
+      type: 'button', class: 'ping-opt' + (i === picks.sel ? ' on' : ''), role: 'option', tabindex: '-1',
+      'aria-selected': i === picks.sel ? 'true' : 'false',
+    }, avatar(id, 'sm', true), nameBit(nameOf(id), 'pname'), h('span', { class: 'sub', text: isOnline(id) ? 'Online' : 'Offline' }));
+    // Pressing, not clicking: the composer keeps the focus, so the list stays until picked.
+    opt.addEventListener('mousedown', function (e) {
+      e.preventDefault();
+      pickMention(id);
+    });
+    list.appendChild(opt);
+  });
+}
+
+function closePicks() {
+  picks.ids = [];
+  picks.sel = 0;
+  $('pingList').textContent = '';
+  $('pingList').classList.add('hidden');
+}
+
+function pickMention(id) {
+  var box = $('msg');
+  var before = box.value.slice(0, box.selectionStart);
+  var m = PICK_RE.exec(before);
+  if (!m) return;
+  var start = before.length - m[1].length - 1;
+  var put = '@' + nameOf(id) + ' ';
+  box.value = before.slice(0, start) + put + box.value.slice(box.selectionStart);
+  box.selectionStart = box.selectionEnd = start + put.length;
+  closePicks();
+  fitComposer();
+  drawCounter();
+  box.focus();
+}
+
+function composerKey(e) {
+  var listOpen = picks.ids.length > 0 && !$('pingList').classList.contains('hidden');
+  if (listOpen && !e.isComposing) {
+    if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
+      e.preventDefault();
+      var n = picks.ids.length;
+      picks.sel = (picks.sel + (e.key === 'ArrowDown' ? 1 : n - 1)) % n;
+      var opts = $('pingList').children;
+      for (var i = 0; i < opts.length; i++) {
+        opts[i].classList.toggle('on', i === picks.sel);
+        opts[i].setAttribute('aria-selected', i === picks.sel ? 'true' : 'false');
+      }
+      return;
+    }
+    if ((e.key === 'Enter' && !e.shiftKey) || e.key === 'Tab') {
+      e.preventDefault();
+      pickMention(picks.ids[picks.sel]);
+      return;
+    }
+    if (e.key === 'Escape') {
+      e.preventDefault();
+      closePicks();
+      return;
+    }
+  }
+  if (e.key === 'Enter' && !e.shiftKey && !e.isComposing) {
+    e.preventDefault();
+    sendMsg();
+    fitComposer();
+    return;
+  }
+  if (e.key === 'Escape' && !e.defaultPrevented && S.reply) {
+    e.preventDefault();
+    cancelReply();
+  }
+}
+
+section('composer', {
+  init: function () {
+    var box = $('msg');
+    box.addEventListener('keydown', composerKey);
+    box.addEventListener('input', function () {
+      fitComposer();
+      drawCounter();
+      drawPicks();
+    });
+    box.addEventListener('click', drawPicks);
+    box.addEventListener('blur', closePicks);
+    $('replyX').addEventListener('click', cancelReply);
+  },
+});

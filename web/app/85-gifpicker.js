@@ -1,0 +1,68 @@
+// ASCII GIFs: the picker that sends one, and the one timer that plays every GIF on screen.
+
+var GIF_TICK = 50;
+var gifPlay = { timer: null, rewrites: 0 };
+
+function gifList() {
+  var G = window.MswGifs;
+  return G && Array.isArray(G.list) ? G.list : [];
+}
+
+function openGifs() {
+  var room = D && D.rooms[S.view];
+  if (!room || $('gifBtn').disabled) return;
+  var replying = !!S.reply && S.reply.rid === S.view;
+  var hint = replying ? 'Pick one to reply to ' + drawnName(nameOf(S.reply.from)) + ' with.'
+    : 'Pick one to send to ' + drawnName(chatName(room)) + '.';
+  var rid = S.view;
+  modal('ASCII GIFs',
+    h('p', { class: 'hint', text: hint }),
+    h('div', { class: 'gif-grid' }, gifList().map(function (g) {
+      return h('button', {
+        type: 'button', class: 'gif-card', title: 'Send ' + g.name, 'data-id': g.id,
+        onclick: function () { sendGif(rid, g); },
+      }, h('pre', { class: 'gif', 'data-gif': g.id, text: g.frames[0] }), h('span', { class: 'gif-name', text: g.name }));
+    })),
+    closeBtn());
+  $('modalCard').setAttribute('data-kind', 'gifs');
+}
+
+function sendGif(rid, g) {
+  closeModal();
+  if (S.view !== rid || !D.rooms[rid]) return;
+  post(rid, { text: '[ASCII GIF: ' + g.name + ']', gif: g.id });
+  var box = $('msg');
+  if (!box.disabled) box.focus();
+}
+
+var reducedMotion = window.matchMedia ? window.matchMedia('(prefers-reduced-motion: reduce)') : null;
+
+// Every GIF element shows the frame of the moment, so all copies of one GIF move in step;
+// an element is written only when its frame changes.
+function playGifs(now) {
+  if (S.black || document.hidden || (reducedMotion && reducedMotion.matches)) return 0;
+  var els = document.querySelectorAll('pre.gif[data-gif]');
+  var G = window.MswGifs;
+  var n = 0;
+  for (var i = 0; i < els.length; i++) {
+    var el = els[i];
+    var g = G && G.byId ? G.byId[el.getAttribute('data-gif')] : null;
+    if (!g) continue;
+    var f = Math.floor(now / g.ms) % g.frames.length;
+    if (el.__frame === f) continue;
+    el.__frame = f;
+    el.textContent = g.frames[f];
+    n++;
+  }
+  gifPlay.rewrites += n;
+  return n;
+}
+
+section('gifs', {
+  init: function () {
+    $('gifBtn').addEventListener('click', openGifs);
+  },
+  start: function () {
+    if (!gifPlay.timer) gifPlay.timer = setInterval(function () { playGifs(Date.now()); }, GIF_TICK);
+  },
+});
