@@ -47,7 +47,7 @@ test('first run with a long invite code ends on the main screen with a sealed va
     assert.equal(await page.textContent('#meBox .me-name'), 'maya.k');
     assert.equal(await page.textContent('#panicKbd'), 'Esc');
     assert.equal(await page.isVisible('#chatPane'), true, 'alone in the network: opens on General');
-    assert.equal(await page.textContent('#roomTitle'), 'General');
+    assert.equal(await page.textContent('#roomTitle'), '# General');
 
     const header = JSON.parse(await H.files.get(page, 'vault.json'));
     assert.deepEqual(Object.keys(header), ['v', 'iter', 'salt', 'wsalt', 'whash', 'iv', 'ct']);

@@ -32,7 +32,8 @@ const inboxItem = (s, id) => `#inbox .item[data-room="${id}"]`;
 
 async function messageFriend(s, other) {
   await s.page.click('#navFriends');
-  await s.page.click(`#friendsBody .person[data-id="${other.id}"] button:has-text("Message")`);
+  await s.page.click('#friendsPane .tab[data-tab="all"]');
+  await s.page.click(`#friendsBody .frow[data-id="${other.id}"] button:has-text("Message")`);
   await s.page.waitForFunction((n) => document.getElementById('roomTitle').textContent === n, other.name);
 }
 
