@@ -1,0 +1,72 @@
+'use strict';
+// Two copies of the real program (build/mosswire under Xvfb, each with its own home and
+// XDG folders) join one real relay and talk in General in both directions. The built page
+// points at the default relay address; so that parallel runs never fight over that port,
+// each page's WebSocket is steered to this test's relay on a free port before it connects.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { unavailable, startHost } = require('./realhost.js');
+const { makeOwner, longInvite } = require('./harness.js');
+const { startRelay } = require('../relay/helpers.js');
+
+const why = unavailable();
+
+function steer(host, port) {
+  return host.run(`
+    const Real = window.WebSocket;
+    window.WebSocket = function (url, protocols) {
+      const u = new URL(url);
+      u.port = ${port};
+      return new Real(u.toString(), protocols);
+    };
+    window.WebSocket.prototype = Real.prototype;
+    window.WebSocket.OPEN = Real.OPEN;`);
+}
+
+async function join(host, code, name, port) {
+  await host.waitScreen('sWelcome');
+  await host.runAsync('await msw_copy(arguments[0]);', code);
+  await host.click('#pasteBtn');
+  await host.waitFor(() => host.run('return !document.getElementById("joinMore").classList.contains("hidden")'), 30000, 'the username field');
+  await host.type('#joinName', name);
+  await host.click('#joinNext');
+  await host.waitScreen('sSetPin');
+  await host.type('#newPin', '7391');
+  await host.type('#newPin2', '7391');
+  await steer(host, port);
+  await host.click('#setPinGo');
+  await host.waitScreen('sMain', 60000);
+  await host.waitFor(() => host.run('return document.getElementById("netDot").className === "dot on"'), 60000, name + ' online');
+}
+
+const texts = (host) => host.run('return [...document.querySelectorAll("#log .m")].map((e) => e.querySelector(".who").textContent + ": " + e.querySelector(".text").textContent)');
+
+async function say(host, text) {
+  await host.click('#navGeneral');
+  await host.type('#msg', text + '\uE007');
+}
+
+test('two real windows talk in General through the real relay', { skip: why || false, timeout: 300000 }, async () => {
+  const owner = await makeOwner();
+  const relay = await startRelay({ ownerKey: owner.keys.sigPub });
+  const hosts = [];
+  try {
+    hosts.push(await startHost());
+    hosts.push(await startHost());
+    const [a, b] = hosts;
+    await join(a, await longInvite(owner), 'river', relay.port);
+    await join(b, await longInvite(owner), 'stone', relay.port);
+    await a.click('#navGeneral');
+    await b.click('#navGeneral');
+    await say(a, 'hello from river');
+    await b.waitFor(async () => (await texts(b)).includes('river: hello from river'), 60000, 'river\'s line at stone');
+    await say(b, 'and back <i>from</i> stone');
+    await a.waitFor(async () => (await texts(a)).includes('stone: and back <i>from</i> stone'), 60000, 'stone\'s line at river');
+    await a.waitFor(async () => a.run('return !document.querySelector("#log .m.pending")'), 30000, 'river\'s message confirmed');
+    assert.deepEqual(await texts(a), ['river: hello from river', 'stone: and back <i>from</i> stone']);
+    assert.deepEqual(await texts(b), ['river: hello from river', 'stone: and back <i>from</i> stone']);
+  } finally {
+    for (const h of hosts) await h.stop();
+    await relay.stop();
+  }
+});
