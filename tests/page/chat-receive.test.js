@@ -121,6 +121,17 @@ test('acknowledgements and receipts', async (t) => {
   });
 });
 
+test('a sender with more than 500 unconfirmed payloads gets them all confirmed, 500 to a receipt', async () => {
+  const w = await signedIn();
+  const envs = [];
+  for (let i = 0; i < 620; i++) envs.push(await w.env(bo, { k: 'room', room: null, q: i.toString(16).padStart(16, '0') }));
+  await w.feed(...envs);
+  await w.clock.advance(1500);
+  const got = await Promise.all(w.sends().map((f) => w.open(bo, f)));
+  eq(got.map((p) => p.q.length), [500, 120]);
+  eq(new Set(got.flatMap((p) => p.q)).size, 620);
+});
+
 test('notifications, unread counts and mentions', async (t) => {
   const w = await signedIn();
   w.D.friends[ann.id] = 'friend';
