@@ -26,8 +26,11 @@ async function network() {
   if (!init.ok) throw new Error('owner init failed: ' + init.err);
   net.keys = JSON.parse(fs.readFileSync(path.join(home, '.mosswire', 'owner.json'), 'utf8'));
   net.cert = JSON.parse(fs.readFileSync(certFile, 'utf8'));
+  // A restart keeps the relay's port and its state folder, as a host restart would.
+  net.stateDir = path.join(home, 'relay-state');
+  fs.mkdirSync(net.stateDir);
   net.start = async () => {
-    net.relay = await startRelay({ ownerKey: net.keys.sigPub, port: net.port });
+    net.relay = await startRelay({ ownerKey: net.keys.sigPub, port: net.port, stateDir: net.stateDir });
     net.port = net.relay.port;
     net.url = net.relay.url;
   };
