@@ -11,6 +11,7 @@ packages=(
   xvfb xauth xdotool x11-utils webkit2gtk-driver chromium dbus dbus-x11 gnome-keyring
   libsecret-tools openssl python3-cryptography python3-gi ca-certificates nodejs npm strace
   python3 make g++ util-linux
+  dpkg-dev file desktop-file-utils appstream systemd nginx
 )
 
 missing=()
