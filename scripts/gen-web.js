@@ -8,6 +8,7 @@
 //
 //   node scripts/gen-web.js OUTDIR [--server URL] [--version V] [--owner-cert FILE] [--updates URL]
 //
+// --updates '' builds a page that never asks for releases.
 // --owner-cert names a JSON file holding the owner's certificate; a missing or empty
 // name gives OWNER_CERT null. Files are rewritten only when their bytes change, so a
 // build that depends on them does not redo work for nothing.
@@ -64,14 +65,33 @@ function relayOrigin(server) {
   return (url.protocol === 'wss:' ? 'https://' : 'http://') + url.host;
 }
 
+// The update check asks the release list's host; a build pointed at another host than the
+// one the policy names needs that origin too. No address means no update check.
+function updatesOrigin(updates) {
+  if (!updates) return null;
+  let url;
+  try {
+    url = new URL(updates);
+  } catch (e) {
+    throw new Error('the release list address ' + JSON.stringify(updates) + ' is not a URL');
+  }
+  if (url.protocol !== 'https:' && url.protocol !== 'http:') {
+    throw new Error('the release list address must start with https:// or http://, not ' + url.protocol);
+  }
+  if (LOOPBACK.test(url.hostname) && url.protocol === 'http:') return null;
+  return url.protocol + '//' + url.host;
+}
+
 function indexText(settings) {
   const html = fs.readFileSync(path.join(WEB, 'index.html'), 'utf8');
-  const origin = relayOrigin(settings.server);
-  if (!origin) return html;
+  const origins = [relayOrigin(settings.server), updatesOrigin(settings.updates)].filter(Boolean);
+  if (!origins.length) return html;
   let found = false;
   const out = html.replace(/(connect-src)([^;"]*)/, (all, name, sources) => {
     found = true;
-    return sources.split(/\s+/).includes(origin) ? all : name + ' ' + origin + sources;
+    const have = sources.split(/\s+/);
+    const more = origins.filter((o, i) => !have.includes(o) && origins.indexOf(o) === i);
+    return more.length ? name + ' ' + more.join(' ') + sources : all;
   });
   if (!found) throw new Error('index.html has no connect-src directive to add the relay origin to');
   return out;

@@ -92,7 +92,9 @@ async function longInvite(owner, hours = 24) {
 // The page files for one configuration, in a fresh folder under /tmp.
 function pageFiles(settings) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'msw-page-'));
-  const s = { server: settings.server };
+  // No release list unless a test serves one: the page would otherwise ask the internet.
+  const s = { server: settings.server, updates: settings.updates || '' };
+  if (settings.version) s.version = settings.version;
   if (settings.ownerCert) {
     const f = path.join(dir, 'owner-cert.json');
     fs.writeFileSync(f, JSON.stringify(settings.ownerCert));

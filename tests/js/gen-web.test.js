@@ -43,6 +43,16 @@ test('a deployed relay adds its https origin to connect-src, loopback relays add
   assert.strictEqual(relayOrigin('ws://127.0.0.1:8787'), null);
 });
 
+test('a release list on another host adds its origin; none or loopback adds nothing', () => {
+  const plain = connectSrc(layout({}));
+  assert.ok(plain.includes('https://api.github.com'));
+  assert.deepStrictEqual(connectSrc(layout({ updates: '' })), plain);
+  assert.deepStrictEqual(connectSrc(layout({ updates: 'http://127.0.0.1:9/releases' })), plain);
+  const other = connectSrc(layout({ updates: 'https://git.example.org/api/v1/repos/a/b/releases', server: 'wss://git.example.org/ws' }));
+  assert.strictEqual(other.filter((o) => o === 'https://git.example.org').length, 1);
+  assert.throws(() => layout({ updates: 'ftp://x.example/releases' }), /must start with https:\/\/ or http:\/\//);
+});
+
 test('a relay address that is not a WebSocket URL stops the build with a clear message', () => {
   assert.throws(() => layout({ server: 'https://relay.example.org' }), /must start with ws:\/\/ or wss:\/\//);
   assert.throws(() => layout({ server: 'relay' }), /is not a URL/);

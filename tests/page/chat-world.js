@@ -111,7 +111,8 @@ async function makeOwner() {
 }
 
 // Loads the app for `me` (one of `people`), unlocked and signed in on a fake socket.
-async function world({ owner, people, me, start = Date.UTC(2026, 0, 10) }) {
+// `exports` and `natives` add to the defaults, for sections beyond the core.
+async function world({ owner, people, me, start = Date.UTC(2026, 0, 10), exports = [], natives: more = {}, config }) {
   const w = { sockets: [], frames: [], writes: 0, failNow: false, notes: [], errors: [] };
   const track = { busy: 0 };
   const TP = trackedProto(track);
@@ -126,11 +127,13 @@ async function world({ owner, people, me, start = Date.UTC(2026, 0, 10) }) {
   const natives = {
     msw_notify: async (title, body) => { w.notes.push([title, body]); return null; },
     msw_attention: async () => null,
+    ...more,
   };
   const quiet = Object.assign(Object.create(console), { error: (...a) => w.errors.push(a.join(' ')), warn() {} });
   const app = loadApp({
-    exports: EXPORTS,
+    exports: EXPORTS.concat(exports),
     natives,
+    config,
     globals: {
       setTimeout: w.clock.setTimeout, clearTimeout: w.clock.clearTimeout, setInterval: w.clock.setInterval,
       clearInterval: w.clock.clearTimeout, Date: w.clock.Date, MswProto: TP, Vault: vault, WebSocket: socketClass(w), console: quiet,

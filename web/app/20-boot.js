@@ -19,12 +19,6 @@ function applyTheme(id) {
   document.documentElement.setAttribute('data-theme', themeId(id));
 }
 
-// The self-update check runs here before any screen that asks for a PIN. Until the updater
-// is part of this page, nothing is ever installed, so the program is never quitting.
-async function autoUpdate() {
-  return false;
-}
-
 async function boot() {
   try {
     await Vault.load();
@@ -33,6 +27,7 @@ async function boot() {
     return;
   }
   applyTheme(Vault.theme);
+  // The update check comes before any screen that asks for a PIN.
   var quitting = false;
   try { quitting = await autoUpdate(); } catch (e) { quitting = false; }
   if (quitting) return;

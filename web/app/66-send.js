@@ -161,7 +161,12 @@ function sendMsg() {
   var text = box.value.replace(/\s+$/, '').replace(/^[\r\n]+/, '');
   if (!text.trim() || !S.unlocked || S.view === 'friends' || !D.rooms[S.view]) return;
   if (S.view === 'announcements') {
-    // Announcements are the owner's posts; until they can be written here, nothing is sent.
+    // Only the owner posts here; the text stays in the box when posting fails.
+    postAnnText(text).then(function (ok) {
+      if (!ok || S.view !== 'announcements') return;
+      box.value = '';
+      drawComposer();
+    });
     return;
   }
   if (!post(S.view, { text: cut(text, MAX_TEXT) })) return;
