@@ -13,13 +13,6 @@ var ANN_NOTE_TEXT = 'New announcement';
 var NOT_ONLINE_POST = 'Not connected right now. Try again in a moment.';
 var NO_OWNER_KEY_POST = "This computer doesn't have this network's owner key, so it can't post here.";
 
-// The name at the top of this member's invite chain: the owner's.
-function ownerName() {
-  var c = D && D.cert;
-  var name = c && c.by && c.by.from && c.by.from.m && c.by.from.m.name;
-  return typeof name === 'string' && name ? name : 'developer';
-}
-
 // The first line of a post with its Markdown marks taken off, for a notification.
 function annFirstLine(text) {
   var lines = String(text).split('\n');
@@ -162,7 +155,34 @@ async function takeWelcomeLists(f) {
   for (var j = 0; j < spoken.length && D; j++) await takeSpoken(spoken[j]);
 }
 
+// The Announcements room's log: who posts here and why it can be trusted, then every entry
+// with text, oldest first, its Markdown shown as plain headings, lists and paragraphs.
+function annLog(log) {
+  var owner = drawnName(ownerName());
+  var frag = document.createDocumentFragment();
+  frag.appendChild(h('div', { class: 'sys start' }, h('span', {
+    class: 'text',
+    text: 'News from ' + owner + ', and the patch notes for every update. Only ' + owner +
+      ' can post here. Posts are signed so nobody else can fake one, and everyone in the network can read them.',
+  })));
+  annShown().forEach(function (a) {
+    var rel = typeof a.rel === 'string';
+    frag.appendChild(h('div', { class: rel ? 'ann rel' : 'ann', 'data-id': a.id },
+      h('div', { class: 'ann-h' },
+        h('b', { text: rel ? 'mosswire ' + a.rel : owner }),
+        h('span', { class: 'tagline', text: rel ? 'Patch notes' : 'Announcement' }),
+        h('span', { class: 'time', text: fmtTime(a.at) }),
+        S.owner && isSignedPost(a)
+          ? h('button', { type: 'button', class: 'link danger ann-del', text: 'Delete', onclick: function () { deleteAnn(a.id); } })
+          : null),
+      h('div', { class: 'ann-b notes' }, notesView(a.text))));
+  });
+  log.appendChild(frag);
+  log.scrollTop = log.scrollHeight;
+}
+
 section('announcements', {
+  annLog: annLog,
   welcome: takeWelcomeLists,
   frames: {
     ann: function (f) { return takeAnn(f.ann, true); },
