@@ -245,10 +245,12 @@ test('owner commands: the PIN gate, codes made here, and command lines that run'
       env + 'node tools/owner.js announce docs/releases/v1.1.8.md',
       env + 'node tools/owner.js members', env + 'node tools/owner.js remove USERNAME',
       env + 'node tools/livetest.js', `curl http://127.0.0.1:${net.port}/health`, 'node tools/owner.js key',
-      'xdg-open tools/nettest.html', 'bash scripts/test.sh', 'bash scripts/run.sh',
+      'xdg-open tools/nettest.html', 'bash scripts/test.sh', 'bash scripts/release.sh',
     ]);
     assert.ok(fs.existsSync(path.join(H.ROOT, 'docs', 'releases', 'v1.1.8.md')));
-    assert.ok(fs.existsSync(path.join(H.ROOT, 'tools', 'nettest.html')));
+    for (const file of ['tools/nettest.html', 'tools/livetest.js', 'scripts/test.sh', 'scripts/release.sh']) {
+      assert.ok(fs.existsSync(path.join(H.ROOT, file)), file);
+    }
     const run = (cmd) => new Promise((resolve) => {
       const envs = Object.assign({}, process.env, { HOME: net.home, MOSSWIRE_OWNER_CERT_FILE: path.join(net.home, 'owner-cert.json') });
       delete envs.MOSSWIRE_SERVER;

@@ -64,7 +64,7 @@ function commandGroups() {
     ]],
     ['App', [
       ['Run every test (installs what is missing and builds first)', 'bash scripts/test.sh'],
-      ['Build the desktop app and open it with a relay on this computer', 'bash scripts/run.sh'],
+      ['Build a release: the program, its .deb and SHA256SUMS.txt in release/, to upload to the release for this version', 'bash scripts/release.sh'],
     ]],
   ];
 }
