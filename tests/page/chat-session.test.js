@@ -105,6 +105,26 @@ test('sign-in and refusals', async (t) => {
     await w.feed({ t: 'denied', why: 'name', msg: 'taken' });
     assert.equal(banner(w), 'That username is already taken.Pick another');
     assert.match(w.app.$('modalCard').shown, /^That username is takenSomeone in this network already has it\./);
+    const kids = w.app.$('modalCard').children;
+    const input = kids.find((k) => k.tagName === 'input');
+    const line = kids.find((k) => k.className === 'err');
+    const button = kids.at(-1).children[0];
+    assert.equal(button.text, 'Use this username');
+    for (const [typed, said] of [[' c ', 'Usernames need at least 2 characters'], ['cy-2', 'Usernames can only use letters, numbers, _ and .']]) {
+      input.value = typed;
+      await button.listeners.click[0]();
+      assert.equal(line.text, said);
+    }
+    // The kept invite signs a certificate for the new name; it is stored before connecting.
+    const inv = await P.makeInvite(owner.cert, owner.keys, 24);
+    w.D.pendingInvite = { g: inv.g, k: inv.k };
+    const before = w.sockets.length;
+    input.value = ' cy2 ';
+    await button.listeners.click[0]();
+    await w.clock.settle();
+    const info = await P.verifyCert(w.D.cert, owner.keys.sigPub);
+    eq([info.name, info.id, w.D.dir[cy.id], w.writes > 0, w.sockets.length, w.app.net.stopped], ['cy2', cy.id, w.D.cert, true, before + 1, false]);
+    assert.equal(w.app.$('modal').classList.contains('hidden'), true);
   });
 
   await t.test('denied member, removed, replaced: the gone screen or the banner, and no reconnect', async () => {
