@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "bridge.h"
+#include "webview.h"
 
 namespace webview {
 
@@ -235,6 +236,15 @@ void gtk_webkit_engine::dispatch_impl(std::function<void()> task) {
   // keep their posting order; each is its own source, so a task that pumps the loop
   // (a nested wait) lets the tasks behind it run.
   g_idle_add_full(G_PRIORITY_DEFAULT, run_task, new queued_task{std::move(task), &pending_tasks_}, nullptr);
+}
+
+// The factory: the build links exactly one engine, and with it this function.
+engine *create(void) {
+  try {
+    return new gtk_webkit_engine();
+  } catch (const std::exception &) {
+    return nullptr;
+  }
 }
 
 }  // namespace webview

@@ -6,11 +6,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "app/platform/loopback.h"
 #include "assets.h"
 
 // What the accept thread shares with start-up; written once before the thread starts.
 struct asset_site {
-  int listen_fd;
+  loopback_socket listen_fd;
   char token[33];  // 32 lower-case hex characters
   const asset *rows;
   int count;
@@ -23,18 +24,18 @@ extern const char asset_not_found[];  // 64 bytes
 
 // A listening IPv4 socket bound to 127.0.0.1 on a port the system picks, backlog 16.
 // Answers the socket and writes its port, or -1 when a step failed.
-int asset_listen(uint16_t *port);
+loopback_socket asset_listen(uint16_t *port);
 
 // The row a request asks for, or null for the 404 answer. `request` is NUL-terminated.
 const asset *asset_for_request(const char *request, const asset_site &site);
 
 // Sends in pieces of at most 65536 bytes; stops quietly when the peer goes away.
 // Answers 0 when everything went out, -1 otherwise.
-int asset_send_all(int fd, const void *bytes, size_t length);
+int asset_send_all(loopback_socket s, const void *bytes, size_t length);
 
 // Reads one request (up to a blank line, 8191 bytes, the peer's end or the time-out),
 // answers it and closes the connection.
-void asset_serve(int fd, const asset_site &site);
+void asset_serve(loopback_socket fd, const asset_site &site);
 
 // The accept thread's body: serves connections in order, forever.
 [[noreturn]] void asset_accept_loop(const asset_site *site);

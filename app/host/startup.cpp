@@ -1,6 +1,5 @@
 #include "app/host/startup.h"
 
-#include <signal.h>
 #include <stdio.h>
 
 #include "app/host/asset_server.h"
@@ -9,6 +8,7 @@
 #include "app/host/path_token.h"
 #include "app/platform/display.h"
 #include "app/platform/instance.h"
+#include "app/platform/process.h"
 
 const char start_failed_text[] = "mosswire couldn't start.";
 const char no_webkit_text[] =
@@ -30,7 +30,7 @@ int fail(const char *text) {
 
 int msw_start(int argc, char **argv, const host_wiring &wiring) {
   // A peer that goes away mid-answer must end one send, not the process.
-  signal(SIGPIPE, SIG_IGN);
+  process_prepare();
 
   if (instance_check(has_after_update(argc, argv))) return 0;
 

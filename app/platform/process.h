@@ -2,6 +2,10 @@
 // The running program, and replacing it with a verified download of a newer release.
 #include <string>
 
+// Readies the process before anything else runs: on Linux a write to a peer or pipe that
+// went away then fails instead of ending the process (SIGPIPE is ignored).
+void process_prepare(void);
+
 // The release asset that holds the whole program for this platform.
 extern const char release_asset_name[];
 

@@ -4,7 +4,8 @@
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <time.h>
+
+#include <chrono>
 
 #include "app/platform/log.h"
 #include "app/services/app_files.h"
@@ -70,9 +71,8 @@ long long attempts_wait(const attempt_record &record, long long now) {
 }
 
 long long now_ms(void) {
-  struct timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+  using namespace std::chrono;
+  return (long long)duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 static attempt_record read_attempts(void) {

@@ -22,6 +22,8 @@ std::string executable_path(void) {
  * listening socket or the display connection would stay open in it, and the lock it waits
  * for would then never be released. Signals start from their defaults, unblocked.
  */
+void process_prepare(void) { signal(SIGPIPE, SIG_IGN); }
+
 static bool spawn_detached(const std::string &program, const char *arg) {
   char *argv[] = {const_cast<char *>(program.c_str()), const_cast<char *>(arg), nullptr};
   posix_spawn_file_actions_t actions;
