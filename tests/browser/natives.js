@@ -13,6 +13,9 @@
 //   x.failWrite    "1": msw_write_vault answers false
 //   x.owner.json   text of the owner key file (read by msw_owner_key / msw_owner_secret)
 //   x.clipboard    clipboard text ("" or absent: msw_paste answers null)
+//   x.update.base  release download address: msw_update fetches SHA256SUMS.txt and the
+//                  asset under BASE/releases/download/TAG/ and keeps the asset only when
+//                  its SHA-256 is the listed one, as the host does (absent: no updates)
 // and written by the double for tests to read: x.panic, x.title, x.startup.
 (function (root) {
   'use strict';
@@ -78,6 +81,45 @@
       return v.length >= shortest && v.length <= longest ? v : null;
     }
 
+    var ASSET = 'mosswire-linux-x86_64';
+
+    function hexOf(buf) {
+      return Array.prototype.map.call(new Uint8Array(buf), function (b) { return (b < 16 ? '0' : '') + b.toString(16); }).join('');
+    }
+
+    // The host's download and check: the list first, then the asset, kept only on a match.
+    async function downloadRelease(base, tag) {
+      var dir = base + '/releases/download/' + tag + '/';
+      store.del('x.update.ready');
+      var list;
+      try {
+        var r = await fetch(dir + 'SHA256SUMS.txt', { cache: 'no-store' });
+        if (!r.ok) return { err: "Couldn't download the update." };
+        list = await r.text();
+      } catch (e) {
+        return { err: "Couldn't download the update." };
+      }
+      var listed = null;
+      list.split('\n').forEach(function (line) {
+        var m = /^([0-9a-fA-F]{64}) [ *](.+?)\r?$/.exec(line);
+        if (m && m[2] === ASSET && listed === null) listed = m[1].toLowerCase();
+      });
+      if (!listed) return { err: "That release has no checksum for this computer's download." };
+      var bytes;
+      try {
+        var a = await fetch(dir + ASSET, { cache: 'no-store' });
+        if (!a.ok) return { err: "Couldn't download the update." };
+        bytes = await a.arrayBuffer();
+      } catch (e) {
+        return { err: "Couldn't download the update." };
+      }
+      if (hexOf(await crypto.subtle.digest('SHA-256', bytes)) !== listed) {
+        return { err: "The download didn't match its checksum, so it wasn't installed." };
+      }
+      store.set('x.update.ready', tag + ' ' + listed);
+      return { ok: true };
+    }
+
     var impl = {
       msw_read_vault: function () {
         var t = store.get('vault.json');
@@ -140,8 +182,18 @@
       msw_focused: function () { return opts.focused ? !!opts.focused() : true; },
       msw_notify_setup: function () { return null; },
       msw_notify: function () { return null; },
-      msw_update: function () { return { err: 'No updates in this test.' }; },
-      msw_update_install: function () { return 'none'; },
+      msw_update: function (tag) {
+        var base = store.get('x.update.base');
+        if (!base) return { err: 'No updates in this test.' };
+        return downloadRelease(base, tag);
+      },
+      msw_update_install: function () {
+        var ready = store.get('x.update.ready');
+        if (!ready) return 'none';
+        store.del('x.update.ready');
+        store.set('x.update.installed', ready);
+        return 'quit';
+      },
     };
 
     var bound = {};
@@ -154,8 +206,9 @@
         calls.push({ name: name, args: args });
         return new Promise(function (resolve) {
           later(function () {
-            var out = impl[name].apply(null, args);
-            resolve(out === undefined ? null : JSON.parse(JSON.stringify(out)));
+            Promise.resolve(impl[name].apply(null, args)).then(function (out) {
+              resolve(out === undefined ? null : JSON.parse(JSON.stringify(out)));
+            });
           });
         });
       };
