@@ -9,6 +9,8 @@ const path = require('path');
 const H = require('./harness.js');
 const N = require('./chatnet.js');
 
+const SHOTS = process.env.MSW_SHOTS || null; // a folder: also save a screenshot of the room
+
 let chrome;
 let net;
 let maya;
@@ -38,6 +40,7 @@ test('posts reach every member and outlive a relay restart, and so do spoken cod
   fs.writeFileSync(notes, '## **Big** news\r\n- the server moves tonight\r\n');
   const first = '## **Big** news\r\n- the server moves tonight';
   let code;
+  let text;
 
   await t.test("the owner's tool posts; every member gets it with an unread mark", async () => {
     const r = await net.owner('announce', notes);
@@ -60,6 +63,29 @@ test('posts reach every member and outlive a relay restart, and so do spoken cod
     assert.equal(await bo.page.isVisible('#annLocked'), true);
   });
 
+  await t.test('a long post arrives whole and every member draws it as plain text', async () => {
+    const para = 'Long **announcement** text with a [link](https://example.org/x) and <b>no markup</b>. ';
+    text = '# Moving day\n\n' + para.repeat(8) + '\n\n## What changes\n';
+    for (let i = 1; text.length < 5800; i++) text += '- item ' + i + ': ' + para + '\n';
+    await maya.page.fill('#msg', text);
+    await maya.page.press('#msg', 'Enter');
+    text = text.replace(/\s+$/, '');
+    await waitPost(bo.page, text);
+    await bo.page.waitForSelector('#log .ann:not(.rel) h3:text-is("Moving day")');
+    const body = await bo.page.$$eval('#log .ann', (els) => els.map((e) => e.querySelector('.ann-b').innerHTML));
+    assert.ok(body.every((html) => !/<b>|<a /.test(html)), 'no markup from a post');
+    const items = await bo.page.$$eval('#log .ann li', (els) => els.map((e) => e.textContent));
+    assert.ok(items.length > 20);
+    assert.equal(items[0], 'the server moves tonight');
+    assert.equal(items[1], 'item 1: Long announcement text with a link and <b>no markup</b>.');
+    assert.equal(await bo.page.isVisible('#log .ann-del'), false);
+    assert.equal(await maya.page.locator('#log .ann-del').count(), 3);
+    if (SHOTS) {
+      await bo.page.evaluate(() => { const log = document.getElementById('log'); log.scrollTop = log.scrollHeight - log.clientHeight - 900; });
+      await bo.page.screenshot({ path: path.join(SHOTS, 'announcements-long.png') });
+    }
+  });
+
   await t.test("the owner's tool makes a spoken code; every member keeps its entry", async () => {
     const r = await net.owner('spoken');
     assert.ok(r.ok, r.err);
@@ -80,7 +106,7 @@ test('posts reach every member and outlive a relay restart, and so do spoken cod
       await H.joinWith(cy.page, code, 'cy', '1357');
       await N.online(cy.page, 60000);
       await waitPost(cy.page, 'Posted from the app');
-      assert.deepEqual(await posts(cy.page), [first, 'Posted from the app']);
+      assert.deepEqual(await posts(cy.page), [first, 'Posted from the app', text]);
       assert.deepEqual(N.problems(cy), []);
     } finally {
       await cy.context.close();
@@ -95,7 +121,7 @@ test('posts reach every member and outlive a relay restart, and so do spoken cod
     assert.ok(r.ok, r.err);
     for (const s of [maya, bo]) {
       await s.page.waitForFunction((i) => Vault.data.ann[i] && Vault.data.ann[i].text === '', id, { timeout: 30000 });
-      assert.deepEqual(await posts(s.page), [first]);
+      assert.deepEqual(await posts(s.page), [first, text]);
     }
   });
 
