@@ -33,7 +33,7 @@ function setSt(rid, mid, st) {
   if (st) m.st = st;
   else delete m.st;
   Vault.save();
-  if (S.view === rid) drawLog();
+  redrawLine(rid, m);
 }
 
 // Who gets a room's payloads, with the key each payload key is wrapped for.
@@ -179,7 +179,7 @@ function retry(rid, mid) {
   if (!m || m.st !== 'failed') return;
   m.st = 'pending';
   Vault.save();
-  if (S.view === rid) drawLog();
+  redrawLine(rid, m);
   deliver(rid, m).catch(function (e) { console.error('mosswire: sending failed:', e); });
 }
 

@@ -42,14 +42,15 @@ function lineOf(m, prev, rid) {
   var mine = m.from === D.me;
   var gif = m.gif ? gifOf(m.gif) : null;
   var cont = !!prev && !prev.sys && prev.from === m.from && !m.re && m.at - prev.at < GROUP_GAP && sameDay(new Date(prev.at), new Date(m.at));
+  var body = m.gif ? null : withPings(m.text);
   var cls = 'm' + (mine ? ' me' : '') + (m.st === 'pending' ? ' pending' : '') + (cont ? ' cont' : '') +
-    (!mine && !m.gif && pingsMe(m.text) ? ' pinged' : '');
+    (!mine && body && body.querySelector('.ping.me') ? ' pinged' : '');
   var el = h('div', { class: cls, 'data-mid': m.mid || null },
     m.re ? quoteEl(m.re) : null,
     h('span', { class: 'time', text: fmtTime(m.at) }), ' ',
     whoEl(m.from, 'who'), ' ',
     gif ? h('span', { class: 'text gif-label', text: 'ASCII GIF: ' + gif.name })
-      : h('span', { class: 'text' }, m.gif ? String(m.text) : withPings(m.text)),
+      : h('span', { class: 'text' }, body || String(m.text)),
     m.st === 'pending' ? h('span', { class: 'conn wait-tag', text: 'Connecting…' }) : null,
     m.st === 'failed' ? h('button', {
       type: 'button', class: 'link retry', title: 'Send again', text: 'Not sent · Retry',
@@ -70,6 +71,22 @@ function putLine(target, m, prev, rid) {
   target.appendChild(lineOf(m, prev, rid));
 }
 
+// Redraws one own line whose mark changed (sent, failed, pending again) in place.
+function redrawLine(rid, m) {
+  if (S.view !== rid || !m.mid) return;
+  var log = $('log');
+  var all = log.querySelectorAll('.m[data-mid]');
+  for (var i = all.length - 1; i >= 0; i--) {
+    if (all[i].getAttribute('data-mid') !== m.mid) continue;
+    var list = D.msgs[rid] || [];
+    var at = list.lastIndexOf(m);
+    var prev = null;
+    for (var j = at - 1; j >= 0 && !prev; j--) if (!hidden(list[j])) prev = list[j];
+    log.replaceChild(lineOf(m, prev, rid), all[i]);
+    return;
+  }
+}
+
 function appendLine(m, bulk) {
   if (hidden(m)) return;
   var log = $('log');
@@ -78,7 +95,7 @@ function appendLine(m, bulk) {
   if (empty) empty.remove();
   putLine(log, m, logState.prev, S.view);
   logState.prev = m;
-  if (!bulk && (atBottom || m.from === D.me)) log.scrollTop = log.scrollHeight;
+  if (!bulk && (atBottom || m.from === D.me)) toBottom(log);
 }
 
 function drawLog() {
@@ -117,7 +134,17 @@ function drawLog() {
   if (!list.length && room.kind !== 'ann') frag.appendChild(h('div', { class: 'sys start' }, h('span', { class: 'text', text: emptyText(room) })));
   logState.prev = prev;
   log.appendChild(frag);
+  toBottom(log);
+}
+
+// Lines off screen are laid out with an estimated height until seen, so the bottom is
+// settled once more after the lines there have been drawn.
+function toBottom(log) {
   log.scrollTop = log.scrollHeight;
+  if (typeof requestAnimationFrame !== 'function') return;
+  requestAnimationFrame(function () {
+    if (log.scrollHeight - log.scrollTop - log.clientHeight < 200) log.scrollTop = log.scrollHeight;
+  });
 }
 
 function jumpTo(mid) {

@@ -1,0 +1,125 @@
+'use strict';
+// Screenshots of the main screen in all five themes: a busy General, a direct message, a
+// group, the friends page on each tab, the profile and safety-number dialogs, the GIF picker
+// and the mention list. Each is checked for what breaks a layout (sideways scrolling, a page
+// that scrolls, the prompt lines where the theme hides them) and written to MOSSWIRE_SHOTS
+// (default: a folder under the system's temporary folder) to be looked at.
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const H = require('./harness.js');
+const N = require('./chatnet.js');
+
+const THEMES = ['kali', 'kali-light', 'matrix', 'amber', 'midnight'];
+const OUT = process.env.MOSSWIRE_SHOTS || path.join(os.tmpdir(), 'mosswire-shots');
+
+let chrome;
+let net;
+let ann;
+let bo;
+
+test.before(async () => {
+  fs.mkdirSync(OUT, { recursive: true });
+  chrome = await H.launch();
+  net = await N.network();
+  ann = await N.member(chrome.browser, net, 'ann');
+  bo = await N.member(chrome.browser, net, 'bo');
+  await N.befriend(ann, bo);
+  // A busy General, a direct message and a group, written straight into ann's vault.
+  await ann.page.evaluate((bo) => {
+    const d = Vault.data;
+    d.settings.panicCode = 'F9';
+    const now = Date.now();
+    const day = 24 * 3600000;
+    const g = [{ sys: true, text: 'bo joined the network', at: now - 2 * day }];
+    const said = [
+      [bo, 'morning all — anyone up for the 10:00 call?'], [bo, 'I pushed the notes to the shared folder'],
+      [d.me, 'yes, joining in 5 @bo'], [bo, 'hey @ann. can you check the <b>draft</b> before lunch?'],
+      [d.me, 'on it'], [bo, 'مرحبا — right-to-left text sits fine next to English'],
+      [bo, 'averyveryveryveryveryveryveryveryveryveryveryveryveryveryveryveryveryveryveryveryveryveryverylongwordwithoutanyspaces'],
+      [d.me, 'emoji test 🎉👩‍👩‍👧 ok'],
+    ];
+    said.forEach(([from, text], i) => g.push({ mid: 'm' + i, from, text, at: now - (said.length - i) * 600000 - (i < 2 ? day : 0) }));
+    g.push({ mid: 'r1', from: bo, text: 'thanks!', at: now - 60000, re: { mid: 'm4', from: d.me, text: 'on it' } });
+    g.push({ mid: 'gif1', from: bo, text: '[ASCII GIF: Cat]', gif: 'cat', at: now - 50000 });
+    g.push({ mid: 'p1', from: d.me, text: 'this one is still on its way', at: now - 1000, st: 'pending' });
+    g.push({ mid: 'f1', from: d.me, text: 'and this one failed', at: now, st: 'failed' });
+    d.msgs.general = g;
+    const dm = 'dm:' + [d.me, bo].sort().join(':');
+    d.rooms[dm] = { id: dm, kind: 'dm', with: bo };
+    d.msgs[dm] = [{ mid: 'd1', from: bo, text: 'see you at 6?', at: now - 120000 }, { mid: 'd2', from: d.me, text: 'yes 👍', at: now - 60000 }];
+    d.rooms['g:' + 'a'.repeat(32)] = { id: 'g:' + 'a'.repeat(32), kind: 'group', name: 'Café Crew!', members: [d.me, bo], rv: now - 5000 };
+    d.msgs['g:' + 'a'.repeat(32)] = [{ sys: true, text: 'You made Café Crew!', at: now - 5000 }, { mid: 'g1', from: bo, text: 'welcome to the crew', at: now - 4000 }];
+    d.unread[dm] = 2;
+    d.unread['g:' + 'a'.repeat(32)] = 150;
+    d.pings['g:' + 'a'.repeat(32)] = true;
+    d.wanted.dee = 'dee';
+    Vault.save();
+  }, bo.id);
+});
+test.after(async () => {
+  if (chrome) await chrome.close();
+  if (net) await net.close();
+});
+
+async function layoutOk(page, what) {
+  const r = await page.evaluate(() => {
+    const log = document.getElementById('log');
+    return {
+      page: document.documentElement.scrollWidth - window.innerWidth + (document.documentElement.scrollHeight - window.innerHeight),
+      log: log.offsetParent ? log.scrollWidth - log.clientWidth : 0,
+    };
+  });
+  assert.ok(r.page <= 0, what + ': the page scrolls');
+  assert.ok(r.log <= 1, what + ': the log scrolls sideways');
+}
+
+test('screens in every theme', { timeout: 300000 }, async (t) => {
+  const page = ann.page;
+  const shot = async (theme, name) => {
+    await layoutOk(page, theme + ' ' + name);
+    await page.screenshot({ path: path.join(OUT, theme + '-' + name + '.png') });
+  };
+  for (const theme of THEMES) {
+    await t.test(theme, async () => {
+      await page.evaluate((th) => document.documentElement.setAttribute('data-theme', th), theme);
+      await N.openGeneral(page);
+      assert.equal(await page.isVisible('#promptTop'), theme !== 'midnight', 'the prompt lines show except in midnight');
+      await shot(theme, 'general');
+      await page.click('#msg');
+      await page.keyboard.type('hi @');
+      await page.waitForSelector('#pingList:not(.hidden)');
+      await shot(theme, 'mentions');
+      await page.fill('#msg', '');
+      await page.click('#gifBtn');
+      await page.waitForSelector('#modalCard[data-kind="gifs"]');
+      await shot(theme, 'gifs');
+      await page.click('#modalCard button:has-text("Close")');
+      await page.click('#inbox .item[data-room^="dm:"]');
+      await page.waitForFunction(() => document.getElementById('roomTitle').textContent === 'bo');
+      await shot(theme, 'dm');
+      await page.click('#roomAction button');
+      await page.waitForSelector('#modalCard[data-kind="profile"]');
+      await shot(theme, 'profile');
+      await page.click('#modalCard button:has-text("Verify safety number")');
+      await page.waitForSelector('#modalCard[data-kind="safety"]');
+      const numbers = await page.$$eval('#modalCard .safety', (e) => e.map((x) => x.textContent));
+      assert.equal(numbers.length, 2);
+      for (const n of numbers) assert.match(n, /^\d{5}( \d{5}){5}$/);
+      await shot(theme, 'safety');
+      await page.click('#modalCard button:has-text("Close")');
+      await page.click('#inbox .item[data-room^="g:"]');
+      await page.waitForFunction(() => document.getElementById('roomTitle').textContent === 'Café Crew!');
+      await shot(theme, 'group');
+      for (const tab of ['online', 'all', 'pending', 'blocked', 'add']) {
+        await page.click('#navFriends');
+        await page.click(`#friendsPane .tab[data-tab="${tab}"]`);
+        await page.waitForSelector(`#friendsPane .tab.on[data-tab="${tab}"]`);
+        await shot(theme, 'friends-' + tab);
+      }
+    });
+  }
+  assert.deepEqual(N.problems(ann), []);
+});
