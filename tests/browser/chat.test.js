@@ -69,6 +69,7 @@ test('the relay goes down and comes back with a new boot', { timeout: 180000 }, 
     await ann.page.waitForSelector('#netDot:not(.on)');
     await N.say(ann.page, 'while you slept');
     await ann.page.waitForSelector('#log .m.me.pending');
+    assert.equal(await ann.page.isVisible('#log .m.me.pending .conn'), true, 'a pending line says so while offline');
     const banner = await ann.page.textContent('#banner');
     assert.match(banner, /Connecting… the server can take up to a minute to wake up\.|Disconnected/);
   });

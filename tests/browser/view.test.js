@@ -55,6 +55,9 @@ test('friends through the friends page', { timeout: 180000 }, async (t) => {
     await waitState(ann, bo.id, 'friend');
     assert.equal(await state(bo, ann.id), 'friend');
     await bo.page.waitForFunction(() => document.getElementById('friendsBadge').classList.contains('hidden'));
+    const titles = (await N.calls(bo.page, 'msw_title')).map((a) => a[0]);
+    assert.ok(titles.includes('mosswire (1)'), 'the request counts in the window title');
+    assert.equal(titles[titles.length - 1], 'mosswire');
     assert.equal(await addFriend(ann, 'bo'), "You're already friends with bo");
     assert.equal(await addFriend(ann, 'ann'), "That's you!");
   });
@@ -185,6 +188,18 @@ test('General: mentions, replies, GIFs, the counter and older messages', { timeo
     assert.equal(await cy.page.textContent('#log .m:last-child .gif-label'), 'ASCII GIF: Wave');
     const shown = await cy.page.textContent('#log pre.gif[data-gif="wave"]');
     await cy.page.waitForFunction((f) => document.querySelector('#log pre.gif[data-gif="wave"]').textContent !== f, shown);
+    // With reduced motion the first frame stays.
+    await cy.page.emulateMedia({ reducedMotion: 'reduce' });
+    const frame0 = await cy.page.evaluate(() => MswGifs.byId.wave.frames[0]);
+    await cy.page.waitForFunction((f) => document.querySelector('#log pre.gif[data-gif="wave"]').textContent === f, frame0);
+    const still = await cy.page.evaluate(() => new Promise((resolve) => {
+      const el = document.querySelector('#log pre.gif[data-gif="wave"]');
+      const seen = new Set();
+      const t = setInterval(() => seen.add(el.textContent), 50);
+      setTimeout(() => { clearInterval(t); resolve(seen.size); }, 1000);
+    }));
+    assert.equal(still, 1, 'no frame changes over more than two frame times');
+    await cy.page.emulateMedia({ reducedMotion: 'no-preference' });
     const stored = await ann.page.evaluate(() => Vault.data.msgs.general.filter((m) => m.gif).map((m) => [m.gif, m.text]));
     assert.deepEqual(stored, [['wave', '[ASCII GIF: Wave]']]);
   });

@@ -40,7 +40,9 @@ var reducedMotion = window.matchMedia ? window.matchMedia('(prefers-reduced-moti
 // Every GIF element shows the frame of the moment, so all copies of one GIF move in step;
 // an element is written only when its frame changes.
 function playGifs(now) {
-  if (S.black || document.hidden || (reducedMotion && reducedMotion.matches)) return 0;
+  if (S.black || document.hidden) return 0;
+  // Without motion every GIF shows its first frame, also one that was playing before.
+  var still = !!(reducedMotion && reducedMotion.matches);
   var els = document.querySelectorAll('pre.gif[data-gif]');
   var G = window.MswGifs;
   var n = 0;
@@ -48,8 +50,8 @@ function playGifs(now) {
     var el = els[i];
     var g = G && G.byId ? G.byId[el.getAttribute('data-gif')] : null;
     if (!g) continue;
-    var f = Math.floor(now / g.ms) % g.frames.length;
-    if (el.__frame === f) continue;
+    var f = still ? 0 : Math.floor(now / g.ms) % g.frames.length;
+    if (el.__frame === f || (el.__frame === undefined && f === 0)) continue;
     el.__frame = f;
     el.textContent = g.frames[f];
     n++;
