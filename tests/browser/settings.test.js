@@ -103,11 +103,30 @@ test('settings: every section, and each change takes effect', { timeout: 240000 
     assert.equal(await vault(page, () => Vault.data.settings.panicCode), 'KeyQ');
     // The key still blacks out afterwards: capturing really ended.
     await page.keyboard.press('q');
-    await page.waitForSelector('#black:not(.hidden)');
+    await page.waitForFunction(() => !document.getElementById('black').classList.contains('hidden') && document.activeElement.id === 'blackPin');
     await page.keyboard.type(maya.pin);
     await page.keyboard.press('Enter');
     await page.waitForSelector('#black.hidden', { state: 'attached' });
     await openSettings(page);
+  });
+
+  await t.test('a key the desktop cannot take over still works inside mosswire', async () => {
+    const link = sec(page, 'Black-out key').locator('button.link').first();
+    await link.click();
+    await page.keyboard.press('NumpadAdd');
+    await waitMsg(page, 'Black-out key', "That key can't be used while mosswire is in the background. It still works inside mosswire. Heads up: this key types a character, so you can't type it in messages.");
+    assert.equal(await msgOf(page, 'Black-out key').getAttribute('class'), 'err');
+    assert.equal(await H.files.get(page, 'x.panic'), null);
+    await page.click('#modalCard button.link:text-is("Close")');
+    await page.keyboard.press('NumpadAdd');
+    await page.waitForFunction(() => !document.getElementById('black').classList.contains('hidden') && document.activeElement.id === 'blackPin');
+    await page.keyboard.type(maya.pin);
+    await page.keyboard.press('Enter');
+    await page.waitForSelector('#black.hidden', { state: 'attached' });
+    await openSettings(page);
+    await sec(page, 'Black-out key').locator('button.link').first().click();
+    await page.keyboard.press('q');
+    await waitMsg(page, 'Black-out key', "Saved. Heads up: this key types a character, so you can't type it in messages.");
   });
 
   await t.test('wipe PIN: checks, collisions with the PIN, set and turned off with the current PIN', async () => {

@@ -155,7 +155,9 @@ function panicSection() {
     var global = !!D && D.settings.panicGlobal;
     // Without the background option nothing needs setting up: saving is the success.
     var text = global && !ok ? SETTINGS_TEXT.keyNoBg : 'Saved';
-    say(line, text + (types ? SETTINGS_TEXT.typesChar : ''), !global || ok);
+    // "Saved. Heads up…", but no doubled full stop after a sentence that has its own.
+    if (types) text += /\.$/.test(text) ? SETTINGS_TEXT.typesChar.slice(1) : SETTINGS_TEXT.typesChar;
+    say(line, text, !global || ok);
   }
 
   return settingsSection('Black-out key',
