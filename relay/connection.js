@@ -112,7 +112,15 @@ class Connection {
       }
       return;
     }
-    const { frame, bad } = C.parseFrame(data, unsigned);
+    const { frame, bad, heavy } = C.parseFrame(data, unsigned);
+    if (bad && heavy && unsigned) {
+      // Dropped at once, without the closing handshake, so that the rest of what it
+      // sent is not even read.
+      this.state = 'closed';
+      clearTimeout(this.timer);
+      this.ws.terminate();
+      return;
+    }
     if (bad) {
       this.answer(null, bad);
       if (unsigned) this.finish(1008, 'bad frame');

