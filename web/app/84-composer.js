@@ -31,6 +31,8 @@ function drawCounter() {
 
 function fitComposer() {
   var box = $('msg');
+  // An empty box is one row: no need to measure (and lay out the page) after each send.
+  if (!box.value) { box.style.height = ''; return; }
   box.style.height = 'auto';
   box.style.height = Math.min(box.scrollHeight, MAX_COMPOSER) + 'px';
 }
