@@ -198,6 +198,8 @@ function drawFriends() {
 }
 
 section('friendsPage', {
+  // Coming back to the page counts as a first draw: the Add friend field takes the focus.
+  draw: function () { if (S.view !== 'friends') fpage.drawnTab = null; },
   init: function () {
     var tabs = document.querySelectorAll('#friendsPane .tab');
     for (var i = 0; i < tabs.length; i++) {
