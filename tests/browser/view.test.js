@@ -230,6 +230,18 @@ test('General: mentions, replies, GIFs, the counter and older messages', { timeo
     assert.equal(await cy.page.$$eval('#log .older', (e) => e.length), 0);
   });
 
+  await t.test('a quote of a message beyond the 400 drawn shows them all and jumps', async () => {
+    await cy.page.evaluate(() => {
+      Vault.data.msgs.general.push({ mid: 'late', from: Vault.data.me, text: 'about the first one', at: Date.now(), re: { mid: 'old0', from: Vault.data.me, text: 'old 0' } });
+    });
+    await cy.page.click('#navFriends');
+    await N.openGeneral(cy.page);
+    assert.equal(await cy.page.textContent('#log .older'), 'Show 2 older messages');
+    await cy.page.click('#log .m[data-mid="late"] .re');
+    await cy.page.waitForSelector('#log .m.flash[data-mid="old0"]');
+    assert.equal(await cy.page.$$eval('#log .m', (e) => e.length), 402);
+  });
+
   await t.test('Announcements: others see who may post instead of a composer', async () => {
     await bo.page.click('#navAnn');
     await bo.page.waitForSelector('#annLocked:not(.hidden)');
