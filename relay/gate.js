@@ -4,6 +4,7 @@
 // fill every slot and lock members out: when a newcomer finds its address's share or the
 // whole pool taken, the oldest waiting connection that is not in the middle of a sign-in
 // check is closed to make room, and the newcomer always gets its `hello`.
+const net = require('net');
 const L = require('./limits.js');
 
 // The address a connection is counted under. IPv4 (also when mapped into IPv6) by its
@@ -19,6 +20,19 @@ function addressKey(addr) {
   const fill = tail !== undefined ? 8 - left.length - right.length : 0;
   const groups = left.concat(new Array(Math.max(0, fill)).fill('0'), right);
   return groups.slice(0, 4).map((g) => (parseInt(g, 16) || 0).toString(16)).join(':') + '::/64';
+}
+
+function isLoopback(addr) {
+  return typeof addr === 'string' && (/^(::ffff:)?127\./.test(addr) || addr === '::1');
+}
+
+// The address a WebSocket request is counted under: its peer's, or, when a proxy on this
+// host is trusted, the one the proxy names (nginx: proxy_set_header X-Real-IP).
+function requestAddress(req, trustProxy = L.TRUST_PROXY) {
+  const peer = req && req.socket ? req.socket.remoteAddress : '';
+  const named = req && req.headers ? req.headers['x-real-ip'] : undefined;
+  if (trustProxy && isLoopback(peer) && typeof named === 'string' && net.isIP(named.trim())) return addressKey(named.trim());
+  return addressKey(peer);
 }
 
 class Gate {
@@ -72,4 +86,4 @@ class Gate {
   }
 }
 
-module.exports = { Gate, addressKey };
+module.exports = { Gate, addressKey, requestAddress };

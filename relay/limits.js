@@ -56,6 +56,9 @@ module.exports = Object.freeze({
   // bound is never turned away: the oldest idle unsigned connection makes room.
   MAX_PENDING: envInt('RELAY_MAX_PENDING', 256),
   MAX_PENDING_PER_ADDRESS: envInt('RELAY_MAX_PENDING_PER_ADDRESS', 32),
+  // Behind a proxy on the same host every connection comes from a loopback address; with
+  // this set, such connections are counted under the address the proxy puts in X-Real-IP.
+  TRUST_PROXY: process.env.RELAY_TRUST_PROXY === '1',
   SIGNIN_TIMEOUT: envInt('RELAY_SIGNIN_TIMEOUT_MS', 10000),
   MAX_PENDING_FRAMES: 8,
   // Frames above this size are scanned before they are parsed, and refused when they

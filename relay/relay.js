@@ -14,7 +14,7 @@ const { WebSocketServer } = require('ws');
 const L = require('./limits.js');
 const { Network } = require('./network.js');
 const { Mailbox } = require('./mailbox.js');
-const { Gate, addressKey } = require('./gate.js');
+const { Gate, requestAddress } = require('./gate.js');
 const { Connection } = require('./connection.js');
 const { DENIED } = require('./frames.js');
 const { bucket, full } = require('./bucket.js');
@@ -117,7 +117,7 @@ function createRelay(opts = {}) {
 
   function onConnection(ws, req) {
     ws.on('error', () => {}); // a broken socket only ends its own connection
-    const c = new Connection(relay, ws, addressKey(req && req.socket ? req.socket.remoteAddress : ''));
+    const c = new Connection(relay, ws, requestAddress(req));
     for (const old of gate.enter(c)) old.finish(1013, 'busy, try again');
     conns.add(c);
     ws.on('close', () => onClose(c));

@@ -2,7 +2,7 @@
 // The bound on unsigned connections: who gives way when a newcomer arrives.
 const test = require('node:test');
 const assert = require('node:assert');
-const { Gate, addressKey } = require('../../relay/gate.js');
+const { Gate, addressKey, requestAddress } = require('../../relay/gate.js');
 
 const conn = (name, addr, busy = false) => ({ name, addr, busy: () => busy });
 
@@ -36,4 +36,15 @@ test('addresses are counted by IPv4 address and by IPv6 /64', () => {
   assert.strictEqual(addressKey('2001:db8:1:2:aaaa::1'), addressKey('2001:db8:1:2::ffff'));
   assert.notStrictEqual(addressKey('2001:db8:1:2::1'), addressKey('2001:db8:1:3::1'));
   assert.strictEqual(addressKey(undefined), '?');
+});
+
+test('behind a trusted proxy on this host, connections count under the address it names', () => {
+  const req = (peer, realIp) => ({ socket: { remoteAddress: peer }, headers: realIp ? { 'x-real-ip': realIp } : {} });
+  assert.strictEqual(requestAddress(req('127.0.0.1', '198.51.100.4'), true), '198.51.100.4');
+  assert.strictEqual(requestAddress(req('::ffff:127.0.0.1', '2001:db8:5:6::9'), true), '2001:db8:5:6::/64');
+  // Not trusted, not from this host, or not an address: the peer counts.
+  assert.strictEqual(requestAddress(req('127.0.0.1', '198.51.100.4'), false), '127.0.0.1');
+  assert.strictEqual(requestAddress(req('203.0.113.9', '198.51.100.4'), true), '203.0.113.9');
+  assert.strictEqual(requestAddress(req('127.0.0.1', 'everyone, all at once'), true), '127.0.0.1');
+  assert.strictEqual(requestAddress(req('127.0.0.1'), true), '127.0.0.1');
 });
