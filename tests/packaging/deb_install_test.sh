@@ -57,14 +57,23 @@ cat >"$work/session.sh" <<'INNER'
 # Starts the program by name, as the entry's Exec does, waits for its window, notes the
 # window's class and state, and ends the program as a session's logout would (SIGTERM).
 # $1 names this start's files.
-mosswire >"$WORK/$1.log" 2>&1 &
-pid=$!
-echo "$pid" >"$WORK/app.pid"
-for _ in $(seq 300); do
-  window=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -1) && [[ -n $window ]] && break
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.1
-done
+start() {
+  mosswire >"$WORK/$1.log" 2>&1 &
+  pid=$!
+  echo "$pid" >"$WORK/app.pid"
+  for _ in $(seq 300); do
+    window=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -1) && [[ -n $window ]] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+}
+start "$1"
+# On a machine under heavy load GTK has now and then failed to open a display that is
+# there (the program then says so and ends); that start is tried once more.
+if [[ -z ${window:-} ]] && grep -q 'no display was found' "$WORK/$1.log"; then
+  echo "($1: the program found no display on its first try; starting it again)"
+  start "$1"
+fi
 [[ -n ${window:-} ]] || { echo "FAIL ($1): no window from the installed program"; cat "$WORK/$1.log"; exit 1; }
 xprop -id "$window" WM_CLASS >"$WORK/$1.wm_class"
 xwininfo -id "$window" >"$WORK/$1.wininfo"

@@ -55,15 +55,27 @@ for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
 cat >"$work/session.sh" <<'INNER'
 program=$WORK/installed/mosswire
 "$program" update "http://127.0.0.1:$PORT" "v$VERSION" >"$WORK/probe.out" 2>"$WORK/probe.err"
-# The install step started the new copy with --after-update; at start it removes the old one.
-for _ in $(seq 300); do
-  [[ -e $program.old ]] || break
-  sleep 0.1
-done
-for _ in $(seq 300); do
-  window=$(xdotool search --onlyvisible --class Mosswire 2>/dev/null | head -1) && [[ -n $window ]] && break
-  sleep 0.1
-done
+# The install step started the new copy with --after-update; at start it removes the old
+# one and shows its window.
+wait_for_program() {
+  for _ in $(seq 300); do
+    [[ -e $program.old ]] || break
+    sleep 0.1
+  done
+  for _ in $(seq 300); do
+    window=$(xdotool search --onlyvisible --class Mosswire 2>/dev/null | head -1) && [[ -n $window ]] && break
+    sleep 0.1
+  done
+}
+wait_for_program
+# On a machine under heavy load GTK has now and then failed to open a display that is
+# there (the program says so on the stderr it shares with the update program, and ends):
+# then the new copy is started once more by hand.
+if [[ -z ${window:-} ]] && grep -q 'no display was found' "$WORK/probe.err"; then
+  echo "(the relaunched copy found no display; starting it again)"
+  "$program" 2>>"$WORK/probe.err" &
+  wait_for_program
+fi
 # Whose window it is, asked while the session (and so the program) still runs.
 if [[ -n ${window:-} ]]; then
   pid=$(xprop -id "$window" _NET_WM_PID | sed -n 's/.* = //p')
