@@ -210,7 +210,10 @@ test('the relay behind the nginx TLS front', async (t) => {
   t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
   const cert = makeCertificate(dir);
   const owner = await H.makeOwner();
-  const relay = await H.startRelay({ ownerKey: owner.key });
+  // The relay with the unit's settings, but on a free port and a state folder of its own.
+  const unitEnv = environmentOf(serviceSettings(fs.readFileSync(UNIT, 'utf8')));
+  for (const own of ['HOST', 'PORT', 'STATE_DIR']) delete unitEnv[own];
+  const relay = await H.startRelay({ ownerKey: owner.key, env: unitEnv });
   t.after(() => relay.stop());
   const port = await freePort();
   const nginx = await startNginx(dir, siteForTest(port, relay.port, cert));
