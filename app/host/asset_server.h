@@ -1,8 +1,9 @@
 #pragma once
 // The loopback HTTP server that hands the page files to the browser. It answers only
-// GET requests under "/<path token>/", one connection at a time, each closed after its
-// answer, so another program on this machine can neither guess the page's address nor
-// hold the browser up for longer than the 5-second receive time-out.
+// GET requests under "/<path token>/", each connection on a thread of its own and closed
+// after its answer. Every request has one deadline, 5 seconds from its accept, and its
+// answer as long again to go out, so another program on this machine can neither guess the page's
+// address nor, by sending slowly or not at all, hold up anyone else's page load.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -17,7 +18,11 @@ struct asset_site {
   int count;
 };
 
-enum { ASSET_REQUEST_MAX = 8191 };
+enum {
+  ASSET_REQUEST_MAX = 8191,
+  ASSET_DEADLINE_MS = 5000,     // from accept for the request; as long again for the answer
+  ASSET_CONNECTIONS_MAX = 64,   // served at once; more wait to be accepted
+};
 
 // The fixed answer for everything that is not one of the page files.
 extern const char asset_not_found[];  // 64 bytes
@@ -33,11 +38,12 @@ const asset *asset_for_request(const char *request, const asset_site &site);
 // Answers 0 when everything went out, -1 otherwise.
 int asset_send_all(loopback_socket s, const void *bytes, size_t length);
 
-// Reads one request (up to a blank line, 8191 bytes, the peer's end or the time-out),
-// answers it and closes the connection.
+// Reads one request (up to a blank line, 8191 bytes, the peer's end or the deadline, 5 s
+// from now), answers it within 5 s more and closes the connection.
 void asset_serve(loopback_socket fd, const asset_site &site);
 
-// The accept thread's body: serves connections in order, forever.
+// The accept thread's body, forever: accepts connections and serves each on a thread of
+// its own with a deadline 5 s from its accept; at most 64 at once.
 [[noreturn]] void asset_accept_loop(const asset_site *site);
 
 // Starts the accept thread (detached; it lives as long as the process). 0 or -1.

@@ -19,6 +19,14 @@ loopback_socket loopback_accept(loopback_socket listener, int receive_timeout_se
 // on an error. Interrupted reads are retried.
 long loopback_receive(loopback_socket s, void *buffer, size_t room);
 
+// Waits at most `timeout_ms` for something to read, then reads up to `room` bytes without
+// blocking: the count, 0 when the peer closed or the time passed, -1 on an error.
+long loopback_receive_within(loopback_socket s, void *buffer, size_t room, int timeout_ms);
+
+// Waits at most `timeout_ms` until the socket takes bytes, then sends up to `length` of
+// them without blocking: the count sent, 0 when the time passed, -1 when the peer went away.
+long loopback_send_within(loopback_socket s, const void *bytes, size_t length, int timeout_ms);
+
 // Sends everything in pieces of at most 65536 bytes: 0, or -1 when the peer went away (a
 // peer that goes away ends the send, never the process).
 int loopback_send_all(loopback_socket s, const void *bytes, size_t length);

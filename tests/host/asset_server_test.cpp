@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -181,22 +182,79 @@ TEST_F(AssetServer, RequestsSentInPiecesAreJoined) {
   close(fd);
 }
 
-// One connection at a time: a request without its blank line holds the server for the
-// 5-second receive time-out, is then answered from what arrived, and a second
-// connection waiting behind it is served only afterwards.
-TEST_F(AssetServer, AnUnfinishedRequestIsAnsweredAfterTheTimeOutAndBlocksTheNext) {
+using ms = std::chrono::milliseconds;
+
+ms since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<ms>(std::chrono::steady_clock::now() - start);
+}
+
+// A request without its blank line is answered from what arrived once its 5 seconds from
+// accept are over; meanwhile other connections are served at once.
+TEST_F(AssetServer, AnUnfinishedRequestIsAnsweredAtItsDeadlineWithoutHoldingOthers) {
   int held = connect_to_server();
   ASSERT_GE(held, 0);
+  auto opened = std::chrono::steady_clock::now();
   std::string bare = "GET " + T + "/style.css";
   send(held, bare.data(), bare.size(), MSG_NOSIGNAL);
   usleep(200000);
   auto start = std::chrono::steady_clock::now();
-  std::string second = get(T + "/index.html");
-  auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(second, ok_answer(rows[0]));
-  EXPECT_GE(waited, std::chrono::milliseconds(4000));
+  EXPECT_EQ(get(T + "/index.html"), ok_answer(rows[0]));
+  EXPECT_LT(since(start), ms(2000));
   EXPECT_EQ(read_all(held), ok_answer(rows[1]));
+  EXPECT_GE(since(opened), ms(4500));
   close(held);
+}
+
+// One byte every second keeps no connection beyond its 5 seconds, however long it goes
+// on, and while it trickles other page loads go through at once.
+TEST_F(AssetServer, ATrickleOfBytesDoesNotStretchTheDeadlineOrDelayOthers) {
+  int slow = connect_to_server();
+  ASSERT_GE(slow, 0);
+  auto opened = std::chrono::steady_clock::now();
+  std::string request = "GET " + T + "/style.css HTTP/1.1\r\nX-Slow: ";
+  bool closed = false;
+  ms quickest_other(60000), slowest_other(0);
+  for (size_t i = 0; i < request.size() && since(opened) < ms(9000); i++) {
+    if (send(slow, &request[i], 1, MSG_NOSIGNAL) != 1) {
+      closed = true;
+      break;
+    }
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(get(T + "/app.js"), ok_answer(rows[2]));
+    slowest_other = std::max(slowest_other, since(start));
+    quickest_other = std::min(quickest_other, since(start));
+    pollfd p{slow, POLLIN, 0};
+    if (poll(&p, 1, 1000) > 0) break;  // the server answered and closed
+  }
+  EXPECT_LT(slowest_other, ms(2000));
+  std::string answer = read_all(slow);
+  auto held = since(opened);
+  // Answered from the first line that arrived (or the peer was already gone).
+  EXPECT_TRUE(closed || answer == ok_answer(rows[1]) || answer == not_found) << answer.substr(0, 80);
+  EXPECT_GE(held, ms(4500));
+  EXPECT_LT(held, ms(7500));
+  close(slow);
+}
+
+// Many connections that never send a byte do not delay a page load: each is a thread of
+// its own that gives up at its deadline.
+TEST_F(AssetServer, IdleConnectionsDoNotDelayAPageLoad) {
+  int idle[20];
+  for (int &fd : idle) {
+    fd = connect_to_server();
+    ASSERT_GE(fd, 0);
+  }
+  usleep(100000);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(get(T + "/"), ok_answer(rows[0]));
+  EXPECT_EQ(get(T + "/app.js"), ok_answer(rows[2]));
+  EXPECT_LT(since(start), ms(2000));
+  // At their deadline the idle ones get the 404 (nothing asked) and are closed.
+  for (int fd : idle) {
+    EXPECT_EQ(read_all(fd), not_found);
+    close(fd);
+  }
+  EXPECT_LT(since(start), ms(7500));
 }
 
 TEST_F(AssetServer, APeerThatLeavesEarlyDoesNotStopTheServer) {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -47,6 +48,38 @@ long loopback_receive(loopback_socket s, void *buffer, size_t room) {
     if (r < 0 && errno == EINTR) continue;
     if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;  // the time-out
     return (long)r;
+  }
+}
+
+// poll() for `events` for at most timeout_ms (retried when interrupted): 1 ready, 0 not.
+static int wait_for(int fd, short events, int timeout_ms) {
+  if (timeout_ms <= 0) return 0;
+  pollfd p = {fd, events, 0};
+  for (;;) {
+    int r = poll(&p, 1, timeout_ms);
+    if (r < 0 && errno == EINTR) continue;  // the wait restarts; the caller's deadline still bounds it
+    return r > 0 ? 1 : 0;
+  }
+}
+
+long loopback_receive_within(loopback_socket s, void *buffer, size_t room, int timeout_ms) {
+  if (!wait_for((int)s, POLLIN, timeout_ms)) return 0;
+  for (;;) {
+    ssize_t r = recv((int)s, buffer, room, MSG_DONTWAIT);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    return (long)r;
+  }
+}
+
+long loopback_send_within(loopback_socket s, const void *bytes, size_t length, int timeout_ms) {
+  if (!wait_for((int)s, POLLOUT, timeout_ms)) return 0;
+  for (;;) {
+    // MSG_NOSIGNAL: a browser that closes early must not take the process down.
+    ssize_t sent = send((int)s, bytes, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    return sent <= 0 ? -1 : (long)sent;
   }
 }
 
