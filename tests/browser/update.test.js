@@ -149,7 +149,7 @@ test('the new version shows "What\'s new" once after unlock and keeps the notes 
   await H.waitScreen(s.page, 'sUnlock');
   await H.unlockWith(s.page, PIN);
   await H.waitScreen(s.page, 'sMain', 30000);
-  assert.equal(await s.page.isVisible('#modal'), false);
+  assert.equal(await s.page.isVisible('#modal') ? await s.page.textContent('#modalCard') : 'no dialog', 'no dialog');
   assert.deepEqual(await s.page.evaluate(() => window.__fetched.filter((u) => /\/tags\//.test(u))), []);
 });
 

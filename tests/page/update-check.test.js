@@ -190,9 +190,11 @@ const plain = (x) => JSON.parse(JSON.stringify(x));
   await t.test('the first unlock after an update shows the dialog and adds the entry; the second does not', async () => {
     const w = await client(notes);
     w.D.settings.seenVersion = '1.1.7';
+    const writes = w.writes;
     await w.app.whatsNew();
     assert.equal(title(w), "What's new in mosswire 1.1.8");
     assert.equal(w.D.settings.seenVersion, '1.1.8');
+    assert.ok(w.writes > writes, 'the seen version is written before the notes show');
     const entry = w.D.ann['rel-v1.1.8'];
     assert.deepEqual(JSON.parse(JSON.stringify(entry)), { id: 'rel-v1.1.8', at: Date.UTC(2026, 0, 5, 10), text: '## Fixed\n- the **menu**', rel: '1.1.8' });
     assert.equal(w.D.unread.announcements, 1);

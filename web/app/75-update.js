@@ -155,7 +155,13 @@ async function whatsNew() {
   var due = typeof seen !== 'string' || !seen || (seen !== C.VERSION && newer(C.VERSION, seen));
   if (seen !== C.VERSION) {
     d.settings.seenVersion = C.VERSION;
-    Vault.save();
+    // Written before the notes show, so a quit right after can't bring them back next time.
+    try {
+      await Vault.saveNow();
+    } catch (e) {
+      console.error('mosswire: saving the seen version failed:', e && e.message);
+    }
+    if (D !== d) return;
   }
   if (!due && own(d.ann, id)) return;
   var rel = await release('tags/v' + C.VERSION);
@@ -164,6 +170,7 @@ async function whatsNew() {
     var entry = { id: id, at: typeof rel.at === 'number' ? rel.at : Date.now(), text: rel.notes.trim() || NO_NOTES, rel: C.VERSION };
     d.ann[id] = entry;
     annArrived(entry, false);
+    Vault.saveNow().catch(function (e) { console.error('mosswire: saving the release notes failed:', e && e.message); });
   }
   if (due && !S.black && !modalOpen()) {
     modal("What's new in mosswire " + rel.version,
