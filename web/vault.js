@@ -13,6 +13,11 @@ var Vault = (function () {
 
   var ITER = 600000;
   var SAVE_DELAY = 400;
+  // A save's work on the page runs in slices of about this many ms with a turn of the
+  // event loop between them, so the window keeps drawing and taking keys while a large
+  // vault is written.
+  var SLICE_MS = 10;
+  var CHUNK = 256; // list members written per piece
   var subtle = crypto.subtle;
 
   var header = null;     // the parsed vault.json, or null when there is no vault
@@ -22,6 +27,7 @@ var Vault = (function () {
   var data = null;       // the vault data, only while unlocked
   var timer = null;      // pending debounced save
   var chain = Promise.resolve(); // every write runs after the one before; never rejects
+  var sealed = null;     // { ct, bytes }: the header's ct text and its bytes, decoded once
 
   function utf8(s) { return new TextEncoder().encode(s); }
   function text(buf) { return new TextDecoder().decode(buf); }
@@ -36,10 +42,82 @@ var Vault = (function () {
   }
 
   function fromB64(s) {
+    if (typeof Uint8Array.fromBase64 === 'function') return Uint8Array.fromBase64(s);
     var bin = atob(s);
     var out = new Uint8Array(bin.length);
     for (var i = 0; i < bin.length; i++) out[i] = bin.charCodeAt(i);
     return out;
+  }
+
+  // A turn of the event loop without a timer's clamping: a message to ourselves.
+  var turns = new MessageChannel();
+  var waiting = [];
+  turns.port1.onmessage = function () { var go = waiting.shift(); if (go) go(); };
+  function turn() {
+    return new Promise(function (go) { waiting.push(go); turns.port2.postMessage(0); });
+  }
+
+  // The start of the running slice; a piece of work that finds it over SLICE_MS old
+  // gives the event loop its turn and starts a new slice.
+  function newSlice() { return { at: performance.now() }; }
+  async function pause(slice) {
+    if (performance.now() - slice.at < SLICE_MS) return;
+    await turn();
+    slice.at = performance.now();
+  }
+
+  // The same text as JSON.stringify(value), written in pieces: objects and lists in the
+  // top `depth` levels (the data, its message lists) a member or CHUNK list members at a
+  // time, with pauses between. Data that changes during a pause gives a text that mixes
+  // before and after, as valid as either; the change's own save comes after this one.
+  async function stringify(value, depth, out, slice) {
+    if (depth <= 0 || !value || typeof value !== 'object' || typeof value.toJSON === 'function' ||
+        (!Array.isArray(value) && Object.getPrototypeOf(value) !== Object.prototype &&
+         Object.getPrototypeOf(value) !== null)) {
+      var s = JSON.stringify(value);
+      if (s === undefined) return false;
+      out.push(s);
+      return true;
+    }
+    if (Array.isArray(value)) {
+      out.push('[');
+      for (var i = 0; i < value.length; i += CHUNK) {
+        var part = JSON.stringify(value.slice(i, i + CHUNK));
+        out.push(i ? ',' : '', part.slice(1, -1));
+        await pause(slice);
+      }
+      out.push(']');
+      return true;
+    }
+    out.push('{');
+    var keys = Object.keys(value), first = true;
+    for (var k = 0; k < keys.length; k++) {
+      var mark = out.length;
+      out.push((first ? '' : ',') + JSON.stringify(keys[k]) + ':');
+      if (await stringify(value[keys[k]], depth - 1, out, slice)) first = false;
+      else out.length = mark;
+      await pause(slice);
+    }
+    out.push('}');
+    return true;
+  }
+
+  // toB64 in pieces of a multiple of 3 bytes, which join into the same Base64 text.
+  async function toB64Sliced(bytes, slice) {
+    if (typeof bytes.toBase64 === 'function') return bytes.toBase64();
+    var parts = [];
+    for (var i = 0; i < bytes.length; i += 0x30000) {
+      parts.push(toB64(bytes.subarray(i, i + 0x30000)));
+      await pause(slice);
+    }
+    return parts.join('');
+  }
+
+  // The bytes of the header's blob. Decoded when the vault is read or written, before a
+  // PIN is typed, so an unlock waits only for the derivations and the decryption.
+  function sealedBytes(h) {
+    if (!sealed || sealed.ct !== h.ct) sealed = { ct: h.ct, bytes: fromB64(h.ct) };
+    return sealed.bytes;
   }
 
   function random(n) { return crypto.getRandomValues(new Uint8Array(n)); }
@@ -94,12 +172,21 @@ var Vault = (function () {
   async function writeOnce() {
     var k = key;
     if (!k) return;
+    var slice = newSlice();
     var iv = random(12);
-    var plain = utf8(JSON.stringify(data));
-    var ct = await subtle.encrypt({ name: 'AES-GCM', iv: iv }, k, plain);
+    var parts = [];
+    await stringify(data, 3, parts, slice);
+    if (key !== k) return;
+    var plain = utf8(parts.join(''));
+    parts = null;
+    await pause(slice);
+    var ct = new Uint8Array(await subtle.encrypt({ name: 'AES-GCM', iv: iv }, k, plain));
+    slice = newSlice();
+    var ctText = await toB64Sliced(ct, slice);
     if (key !== k) return;
     header.iv = toB64(iv);
-    header.ct = toB64(ct);
+    header.ct = ctText;
+    sealed = { ct: ctText, bytes: ct };
     var ok = false;
     try { ok = await msw_write_vault(JSON.stringify(header)); } catch (e) { ok = false; }
     if (ok !== true) throw new Error("Couldn't save");
@@ -122,6 +209,7 @@ var Vault = (function () {
       try { h = JSON.parse(raw); } catch (e) { return false; }
       if (!isHeader(h)) return false;
       header = h;
+      try { if (typeof h.ct === 'string') sealedBytes(h); } catch (e) { sealed = null; }
       return true;
     },
 
@@ -147,21 +235,25 @@ var Vault = (function () {
     async unlock(pin) {
       if (!header) return 'wrong';
       var h = header;
-      var both = await Promise.all([derive(pin, h.salt, h.iter), isWipePin(pin, h)]);
-      var bytes = both[0];
-      var wipe = both[1];
+      // Both derivations run at once. The wipe PIN's answer matters only when the PIN
+      // does not open the vault, so a right PIN goes on as soon as its own bytes are there.
+      var wiping = isWipePin(pin, h);
+      wiping.catch(function () {});
+      var bytes = await derive(pin, h.salt, h.iter);
       var k, opened;
       try {
         if (typeof h.iv !== 'string' || typeof h.ct !== 'string') throw new Error('no blob');
+        var hashing = hashOf(bytes);
         k = await blobKey(bytes);
-        var plain = await subtle.decrypt({ name: 'AES-GCM', iv: fromB64(h.iv) }, k, fromB64(h.ct));
+        var plain = await subtle.decrypt({ name: 'AES-GCM', iv: fromB64(h.iv) }, k, sealedBytes(h));
         opened = JSON.parse(text(plain));
         if (!opened || typeof opened !== 'object' || Array.isArray(opened)) throw new Error('not a vault');
+        var ph = await hashing;
       } catch (e) {
-        return wipe ? 'wipe' : 'wrong';
+        return (await wiping) ? 'wipe' : 'wrong';
       }
       key = k;
-      pinHash = await hashOf(bytes);
+      pinHash = ph;
       data = opened;
       return 'ok';
     },

@@ -23,7 +23,11 @@ void engine_base::reply(const std::string &id, int status, const std::string &re
   // would hang, for example at start-up reading a damaged vault), so bytes that are not
   // UTF-8 reach the page as U+FFFD instead of dropping the whole reply.
   std::string text = utf8_valid(result) ? result : utf8_repair(result);
-  dispatch([this, id, status, text] { eval(reply_script(id, status, text)); });
+  // The script is made here, on the replying thread: for a large result (the vault read
+  // by a worker) checking and copying it is the costly part, and the window's thread is
+  // left only the evaluation.
+  std::string script = reply_script(id, status, text);
+  dispatch([this, script] { eval(script); });
 }
 
 init_script *engine_base::add_init_script(const std::string &code) {

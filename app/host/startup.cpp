@@ -70,6 +70,8 @@ int msw_start(int argc, char **argv, const host_wiring &wiring) {
 
   view->run();
 
+  // Workers still answering calls (the vault's last save) finish before the window goes.
+  if (wiring.stopping) wiring.stopping();
   host_shutdown_desktop();
   host_view = nullptr;
   delete view;

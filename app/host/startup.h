@@ -3,12 +3,14 @@
 // bindings, page, message loop and shutdown.
 #include "app/common/native_call.h"
 
-// What main.cpp hands the host: the native functions to bind into the page, and a task
-// run once this copy is known to be the only one, before the window is made.
+// What main.cpp hands the host: the native functions to bind into the page, a task run
+// once this copy is known to be the only one, before the window is made, and one run when
+// the message loop has ended, while the window still takes replies.
 struct host_wiring {
   const native_binding *calls;
   int call_count;
   void (*starting)(void);  // may be null
+  void (*stopping)(void);  // may be null
 };
 
 // Answers the exit code: 0 after a normal run and when another copy runs, 1 when start-up

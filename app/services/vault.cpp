@@ -9,20 +9,37 @@
 #include "app/services/app_files.h"
 #include "app/services/call.h"
 #include "app/services/host_link.h"
+#include "app/services/vault_worker.h"
 
-void msw_read_vault(const char *id, const char *, void *) {
+static void read_vault(const std::string &id) {
   std::string bytes;
-  if (!read_app_file("vault.json", &bytes)) return reply_null(id);
-  reply_string(id, bytes.data(), bytes.size());
+  if (!read_app_file("vault.json", &bytes)) return reply_null(id.c_str());
+  reply_string(id.c_str(), bytes.data(), bytes.size());
 }
 
-void msw_write_vault(const char *id, const char *args, void *) {
+static void write_vault(const std::string &id, const std::string &args) {
   std::string text;
-  if (!arg_text(args, 0, &text)) return reply_bool(id, false);
+  if (!arg_text(args.c_str(), 0, &text)) return reply_bool(id.c_str(), false);
   // An escaped zero in the page's text ends it, as it would for any C reader of the file.
   bool written = write_app_file("vault.json", text.c_str(), strlen(text.c_str()));
   if (!written) log_failure("vault", "vault.json couldn't be written; the old one stays");
-  reply_bool(id, written);
+  reply_bool(id.c_str(), written);
+}
+
+void vault_job_run(vault_job_kind kind, const std::string &id, const std::string &args) {
+  if (kind == vault_job_kind::read) read_vault(id);
+  else write_vault(id, args);
+}
+
+// Both run on the vault's worker: a large vault's two syncs would otherwise hold the
+// window still, and a read queued behind a write sees what that write left. Without a
+// worker the call is still answered, here.
+void msw_read_vault(const char *id, const char *args, void *) {
+  if (!vault_job_add(vault_job_kind::read, id, args)) read_vault(id);
+}
+
+void msw_write_vault(const char *id, const char *args, void *) {
+  if (!vault_job_add(vault_job_kind::write, id, args)) write_vault(id, args ? args : "");
 }
 
 /*
@@ -32,6 +49,8 @@ void msw_write_vault(const char *id, const char *args, void *) {
  * step runs whatever the one before did. Update files and the owner key file stay.
  */
 void msw_wipe(const char *id, const char *, void *) {
+  // A write asked for before the wipe must not land after it and bring the vault back.
+  vault_jobs_wait();
   the_host().set_blackout_key(nullptr, nullptr);
   set_run_at_login(false);
   delete_app_file("device.key");

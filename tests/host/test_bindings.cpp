@@ -74,5 +74,5 @@ const native_binding calls[] = {
 // The same host as the program's, with these functions instead of the native services
 // (and so without an update to clean up after).
 int main(int argc, char **argv) {
-  return msw_start(argc, argv, host_wiring{calls, sizeof calls / sizeof calls[0], nullptr});
+  return msw_start(argc, argv, host_wiring{calls, sizeof calls / sizeof calls[0], nullptr, nullptr});
 }

@@ -47,8 +47,20 @@ function fakeTimers() {
   };
 }
 
+// The page's MessageChannel, enough for the vault's turns of the event loop; `turns`
+// counts the messages sent. Node's own would keep the test process alive.
+function turnChannel(counter) {
+  return class {
+    constructor() {
+      this.port1 = { onmessage: null };
+      const port1 = this.port1;
+      this.port2 = { postMessage: (m) => { counter.turns++; setImmediate(() => port1.onmessage({ data: m })); } };
+    }
+  };
+}
+
 // One page load: a fresh Vault over the given store. `hooks.encrypt` may wrap AES-GCM
-// encryption to pause a write half-way.
+// encryption to pause a write half-way; `hooks.clock` stands in for performance.
 function page(store, hooks = {}) {
   const calls = [];
   const natives = mswNativeDouble({ store, calls });
@@ -64,13 +76,15 @@ function page(store, hooks = {}) {
     }),
   };
   const errors = [];
+  const counter = { turns: 0 };
   const ctx = vm.createContext(Object.assign({
-    crypto: cryptoShim, TextEncoder, TextDecoder, atob, btoa, Promise,
+    crypto: cryptoShim, TextEncoder, TextDecoder, atob, btoa, Promise, Uint8Array,
+    performance: hooks.clock || performance, MessageChannel: turnChannel(counter),
     setTimeout: timers.setTimeout, clearTimeout: timers.clearTimeout,
     console: { error: (...a) => errors.push(a.join(' ')), log() {} },
   }, natives));
   vm.runInContext(SOURCE + '\nthis.Vault = Vault;', ctx);
-  return { Vault: ctx.Vault, calls, errors, natives };
+  return { Vault: ctx.Vault, calls, errors, natives, counter };
 }
 
 const header = (store) => JSON.parse(store.get('vault.json'));
@@ -437,5 +451,83 @@ test('saving', async (t) => {
     Vault.save();
     await Vault.saveNow();
     assert.equal(calls.filter((c) => c.name === 'msw_write_vault').length, 0, 'nothing is written while locked');
+  });
+});
+
+// The stored blob's plain text, opened here without vault.js.
+async function storedText(store, pin, iter) {
+  const h = header(store);
+  const secret = store.get('device.key').slice(7);
+  const m = await subtle.importKey('raw', enc(pin + '|' + secret), 'PBKDF2', false, ['deriveBits']);
+  const bits = await subtle.deriveBits({ name: 'PBKDF2', hash: 'SHA-256', salt: Buffer.from(h.salt, 'base64'), iterations: iter }, m, 256);
+  const k = await subtle.importKey('raw', bits, 'AES-GCM', false, ['decrypt']);
+  const plainBytes = await subtle.decrypt({ name: 'AES-GCM', iv: Buffer.from(h.iv, 'base64') }, k, Buffer.from(h.ct, 'base64'));
+  return new TextDecoder().decode(plainBytes);
+}
+
+test('a save written in slices', async (t) => {
+  // A clock that jumps 50 ms at every look, so every piece of a save ends its slice.
+  const jumping = () => { let now = 0; return { now: () => (now += 50) }; };
+  const awkward = () => {
+    const list = Array.from({ length: 700 }, (_, i) => ({ mid: 'm' + i, text: 'é "q" \\ \u2028 ' + i, at: i }));
+    list[3] = undefined;
+    const bare = Object.create(null);
+    bare.x = [1, , 3];
+    return {
+      v: 1, msgs: { general: list, empty: [], 'g:"odd"': [{ a: undefined, b: null }] }, skip: undefined,
+      fn() {}, when: new Date(0), bare, nested: { deep: { deeper: { list: [[1, [2]], {}] } } }, n: -0, big: 1e21,
+    };
+  };
+
+  await t.test('stores exactly the text JSON.stringify gives, with turns between the pieces', async () => {
+    const store = memoryStore();
+    await handMade(store, { pin: '1111', iter: 1000, data: {} });
+    const { Vault, counter } = page(store, { clock: jumping() });
+    await Vault.load();
+    await Vault.unlock('1111');
+    const data = awkward();
+    Object.keys(data).forEach((k) => { Vault.data[k] = data[k]; });
+    await Vault.saveNow();
+    assert.ok(counter.turns > 5, 'the save gave the event loop turns: ' + counter.turns);
+    assert.equal(await storedText(store, '1111', 1000), JSON.stringify(Vault.data));
+    const again = await reopened(store);
+    assert.equal(await again.unlock('1111'), 'ok');
+    assert.equal(JSON.stringify(again.data), JSON.stringify(Vault.data));
+  });
+
+  await t.test('a message added during a turn is kept by the save after it', async () => {
+    const store = memoryStore();
+    await handMade(store, { pin: '1111', iter: 1000, data: { msgs: { general: Array.from({ length: 600 }, (_, i) => ({ i })) } } });
+    const { Vault } = page(store, { clock: jumping() });
+    await Vault.load();
+    await Vault.unlock('1111');
+    const first = Vault.saveNow();
+    await tick();
+    Vault.data.msgs.general.push({ i: 600 });
+    Vault.data.msgs.general.shift();
+    const second = Vault.saveNow();
+    await first;
+    await second;
+    const again = await reopened(store);
+    await again.unlock('1111');
+    assert.deepEqual(plain(again.data.msgs.general).map((m) => m.i), Array.from({ length: 600 }, (_, i) => i + 1));
+  });
+
+  await t.test('lock during a turn of the serialization: that write never reaches the file', async () => {
+    const store = memoryStore();
+    await handMade(store, { pin: '1111', iter: 1000, data: { msgs: { general: Array.from({ length: 600 }, (_, i) => ({ i })) } } });
+    const { Vault, calls, counter } = page(store, { clock: jumping() });
+    await Vault.load();
+    await Vault.unlock('1111');
+    const before = store.get('vault.json');
+    Vault.data.n = 1;
+    const w = Vault.saveNow();
+    await tick();
+    assert.ok(counter.turns > 0, 'the write is between two pieces');
+    const l = Vault.lock();
+    await w;
+    await l;
+    assert.equal(calls.filter((c) => c.name === 'msw_write_vault').length, 0);
+    assert.equal(store.get('vault.json'), before);
   });
 });

@@ -56,7 +56,7 @@ TEST_F(FailureLog, ASecretThatCannotBeProtectedIsLoggedAndNothingIsStored) {
 
 TEST_F(FailureLog, AVaultWriteThatFailsIsLoggedWithoutTheText) {
   mkdir(app_path("vault.json.tmp", "").c_str(), 0700);  // the temporary name can't be made
-  EXPECT_EQ(call_binding("msw_write_vault", "[\"PIN 4321 and a private message\"]"), "false");
+  EXPECT_EQ(call_binding_answered("msw_write_vault", "[\"PIN 4321 and a private message\"]"), "false");
   EXPECT_EQ(lines_with("vault.json"), 1);
   EXPECT_FALSE(anywhere("4321"));
   EXPECT_FALSE(anywhere("private"));

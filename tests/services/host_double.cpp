@@ -15,6 +15,7 @@ static std::mutex dispatch_lock;
 static std::condition_variable dispatch_signal;
 static std::deque<std::pair<void (*)(void *), void *>> dispatched;
 static std::mutex reply_lock;
+static std::condition_variable reply_signal;
 
 void host_reset(void) {
   void *window = host.window;
@@ -28,6 +29,7 @@ void host_reset(void) {
 static void host_reply(const char *id, const char *result) {
   std::lock_guard<std::mutex> hold(reply_lock);
   host.replies.emplace_back(id, result);
+  reply_signal.notify_all();
 }
 
 static void host_dispatch(void (*task)(void *), void *arg) {
@@ -104,4 +106,38 @@ std::string call_binding(const char *name, const char *args) {
   if (count > 1) return "<" + std::to_string(count) + " replies>";
   if (host.replies.back().first != id) return "<reply to another id>";
   return host.replies.back().second;
+}
+
+std::string call_binding_answered(const char *name, const char *args) {
+  std::string id = call_binding_async(name, args);
+  if (id.empty()) return "<no such binding>";
+  return wait_reply(id);
+}
+
+std::string call_binding_async(const char *name, const char *args) {
+  static int counter = 0;
+  char id[40];
+  snprintf(id, sizeof id, "a%031x", ++counter);
+  msw_handler handler = binding_handler(name);
+  if (!handler) return "";
+  handler(id, args, nullptr);
+  return id;
+}
+
+std::string wait_reply(const std::string &id) {
+  std::unique_lock<std::mutex> hold(reply_lock);
+  std::string found = "<no reply>";
+  int count = 0;
+  auto answered = [&] {
+    count = 0;
+    for (auto &r : host.replies)
+      if (r.first == id) {
+        count++;
+        found = r.second;
+      }
+    return count > 0;
+  };
+  reply_signal.wait_for(hold, std::chrono::seconds(30), answered);
+  if (count > 1) return "<" + std::to_string(count) + " replies>";
+  return found;
 }

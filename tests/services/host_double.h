@@ -35,5 +35,15 @@ bool host_wait_dispatched(int timeout_ms);
 // returning, or "<no reply>" / "<2 replies>" so a test sees what went wrong.
 std::string call_binding(const char *name, const char *args);
 
+// Like call_binding for a binding that may answer later from another thread: waits (up to
+// 30 s) for the reply to this call.
+std::string call_binding_answered(const char *name, const char *args);
+
+// Calls the binding without waiting; answers the call id ("" when there is no such binding).
+std::string call_binding_async(const char *name, const char *args);
+
+// The reply to call id once it came (up to 30 s), "<no reply>" or "<2 replies>".
+std::string wait_reply(const std::string &id);
+
 // The handler for a binding name (null when there is none).
 msw_handler binding_handler(const char *name);

@@ -25,9 +25,9 @@ int main() {
   std::string vault(64 * 1024, 'v');  // a vault of a busy member, about 64 KiB
   std::string args = "[\"" + vault + "\"]";
   printf("msw_write_vault, 64 KiB, fsync + rename + folder fsync: %.3f ms per save\n",
-         per_call_ms(50, [&] { call_binding("msw_write_vault", args.c_str()); }));
+         per_call_ms(50, [&] { call_binding_answered("msw_write_vault", args.c_str()); }));
   printf("msw_read_vault, 64 KiB: %.3f ms per read\n",
-         per_call_ms(200, [&] { call_binding("msw_read_vault", "[]"); }));
+         per_call_ms(200, [&] { call_binding_answered("msw_read_vault", "[]"); }));
   printf("msw_pin_result + msw_pin_start: %.3f ms per pair\n", per_call_ms(50, [&] {
            call_binding("msw_pin_result", "[false]");
            call_binding("msw_pin_start", "[]");

@@ -43,7 +43,7 @@ class Store : public ::testing::Test {
 // --- first run: run in a fresh process, because the folder is fixed at the first request
 
 static int first_run_child(const char *expected_folder) {
-  std::string reply = call_binding("msw_read_vault", "[]");
+  std::string reply = call_binding_answered("msw_read_vault", "[]");
   if (reply != "null") return 2;
   if (mode_of(expected_folder) != 0700) return 3;
   return app_folder() == expected_folder ? 0 : 4;
@@ -84,14 +84,14 @@ TEST(AppFolder, AnExistingLooseFolderIsTightened) {
 
 // --- vault
 
-TEST_F(Store, MissingVaultAnswersNull) { EXPECT_EQ(call_binding("msw_read_vault", "[]"), "null"); }
+TEST_F(Store, MissingVaultAnswersNull) { EXPECT_EQ(call_binding_answered("msw_read_vault", "[]"), "null"); }
 
 TEST_F(Store, VaultRoundTripsTextThatNeedsEscaping) {
   // The page sends its header as one JSON string argument.
-  EXPECT_EQ(call_binding("msw_write_vault", "[\"{\\\"v\\\":1,\\\"s\\\":\\\"a\\\\\\\\b\\\"}\\n\xc3\xa9\"]"),
+  EXPECT_EQ(call_binding_answered("msw_write_vault", "[\"{\\\"v\\\":1,\\\"s\\\":\\\"a\\\\\\\\b\\\"}\\n\xc3\xa9\"]"),
             "true");
   EXPECT_EQ(read_text(folder_file("vault.json")), "{\"v\":1,\"s\":\"a\\\\b\"}\n\xc3\xa9");
-  EXPECT_EQ(call_binding("msw_read_vault", "[]"),
+  EXPECT_EQ(call_binding_answered("msw_read_vault", "[]"),
             "\"{\\\"v\\\":1,\\\"s\\\":\\\"a\\\\\\\\b\\\"}\\u000a\xc3\xa9\"");
   EXPECT_EQ(mode_of(folder_file("vault.json")), 0600u);
   EXPECT_EQ(mode_of(app_folder()), 0700u);
@@ -100,21 +100,21 @@ TEST_F(Store, VaultRoundTripsTextThatNeedsEscaping) {
 
 TEST_F(Store, EmptyVaultFileAnswersTheEmptyString) {
   ASSERT_TRUE(write_text(folder_file("vault.json"), ""));
-  EXPECT_EQ(call_binding("msw_read_vault", "[]"), "\"\"");
+  EXPECT_EQ(call_binding_answered("msw_read_vault", "[]"), "\"\"");
 }
 
 TEST_F(Store, WriteWithoutTextAnswersFalseAndCreatesNothing) {
-  EXPECT_EQ(call_binding("msw_write_vault", "[]"), "false");
-  EXPECT_EQ(call_binding("msw_write_vault", "{}"), "false");
-  EXPECT_EQ(call_binding("msw_write_vault", "[\"unterminated"), "false");
-  EXPECT_EQ(call_binding("msw_write_vault", ""), "false");
+  EXPECT_EQ(call_binding_answered("msw_write_vault", "[]"), "false");
+  EXPECT_EQ(call_binding_answered("msw_write_vault", "{}"), "false");
+  EXPECT_EQ(call_binding_answered("msw_write_vault", "[\"unterminated"), "false");
+  EXPECT_EQ(call_binding_answered("msw_write_vault", ""), "false");
   EXPECT_FALSE(exists(folder_file("vault.json")));
 }
 
 TEST_F(Store, NonStringArgumentsAreStoredAsTheirRawTextAndZeroEndsTheText) {
-  EXPECT_EQ(call_binding("msw_write_vault", "[null]"), "true");
+  EXPECT_EQ(call_binding_answered("msw_write_vault", "[null]"), "true");
   EXPECT_EQ(read_text(folder_file("vault.json")), "null");
-  EXPECT_EQ(call_binding("msw_write_vault", "[\"ab\\u0000cd\"]"), "true");
+  EXPECT_EQ(call_binding_answered("msw_write_vault", "[\"ab\\u0000cd\"]"), "true");
   EXPECT_EQ(read_text(folder_file("vault.json")), "ab");
 }
 
@@ -123,28 +123,28 @@ TEST_F(Store, ReplaceThatCannotMoveKeepsTheTargetAndRemovesTheTemporaryFile) {
   std::string target = folder_file("vault.json");
   mkdir(target.c_str(), 0700);
   ASSERT_TRUE(write_text(target + "/keep", "old"));
-  EXPECT_EQ(call_binding("msw_write_vault", "[\"new\"]"), "false");
+  EXPECT_EQ(call_binding_answered("msw_write_vault", "[\"new\"]"), "false");
   EXPECT_EQ(read_text(target + "/keep"), "old");
   EXPECT_FALSE(exists(folder_file("vault.json.tmp")));
-  EXPECT_EQ(call_binding("msw_read_vault", "[]"), "null");
+  EXPECT_EQ(call_binding_answered("msw_read_vault", "[]"), "null");
 }
 
 TEST_F(Store, ALeftoverTemporaryNameIsReplacedNeverWrittenThrough) {
   std::string elsewhere = test_home() + "/elsewhere.txt";
   ASSERT_TRUE(write_text(elsewhere, "someone else's file"));
   ASSERT_EQ(symlink(elsewhere.c_str(), folder_file("vault.json.tmp").c_str()), 0);
-  EXPECT_EQ(call_binding("msw_write_vault", "[\"mine\"]"), "true");
+  EXPECT_EQ(call_binding_answered("msw_write_vault", "[\"mine\"]"), "true");
   EXPECT_EQ(read_text(elsewhere), "someone else's file");
   EXPECT_EQ(read_text(folder_file("vault.json")), "mine");
   ASSERT_TRUE(write_text(folder_file("vault.json.tmp"), "half a vault from a crash"));
   chmod(folder_file("vault.json.tmp").c_str(), 0644);
-  EXPECT_EQ(call_binding("msw_write_vault", "[\"again\"]"), "true");
+  EXPECT_EQ(call_binding_answered("msw_write_vault", "[\"again\"]"), "true");
   EXPECT_EQ(read_text(folder_file("vault.json")), "again");
   EXPECT_EQ(mode_of(folder_file("vault.json")), 0600u);
 }
 
 TEST_F(Store, WriteThatRunsOutOfSpaceKeepsTheOldVault) {
-  ASSERT_EQ(call_binding("msw_write_vault", "[\"old contents\"]"), "true");
+  ASSERT_EQ(call_binding_answered("msw_write_vault", "[\"old contents\"]"), "true");
   // A file size limit makes write() fail part way, as a full disk would.
   struct rlimit saved, small;
   getrlimit(RLIMIT_FSIZE, &saved);
@@ -152,7 +152,7 @@ TEST_F(Store, WriteThatRunsOutOfSpaceKeepsTheOldVault) {
   small.rlim_cur = 4;
   signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  std::string reply = call_binding("msw_write_vault", "[\"new and longer contents\"]");
+  std::string reply = call_binding_answered("msw_write_vault", "[\"new and longer contents\"]");
   setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_EQ(reply, "false");
   EXPECT_EQ(read_text(folder_file("vault.json")), "old contents");
@@ -192,20 +192,83 @@ TEST_F(Store, WriteSyncsTheDataBeforeTheRenameAndTheFolderAfterIt) {
   EXPECT_EQ(read_text(folder_file("vault.json")), "durable");
 }
 
+// The writes run on a worker: answers come in the order asked, a small write queued behind
+// a large running one lands after it, and a read queued behind them sees the last.
+TEST_F(Store, QueuedVaultWritesLandAndAnswerInTheOrderAsked) {
+  std::string large(8 * 1024 * 1024, 'x');
+  std::string first = call_binding_async("msw_write_vault", ("[\"" + large + "\"]").c_str());
+  std::string second = call_binding_async("msw_write_vault", "[\"small and last\"]");
+  std::string read = call_binding_async("msw_read_vault", "[]");
+  EXPECT_EQ(wait_reply(read), "\"small and last\"");
+  EXPECT_EQ(wait_reply(first), "true");
+  EXPECT_EQ(wait_reply(second), "true");
+  std::vector<std::string> order;
+  for (auto &r : host.replies)
+    if (r.first == first || r.first == second || r.first == read) order.push_back(r.first);
+  EXPECT_EQ(order, (std::vector<std::string>{first, second, read}));
+  EXPECT_EQ(read_text(folder_file("vault.json")), "small and last");
+  EXPECT_FALSE(exists(folder_file("vault.json.tmp")));
+}
+
+// A write the page asked for before the wipe must not bring the vault back after it.
+TEST_F(Store, WipeWaitsForQueuedWritesAndLeavesNoVault) {
+  std::string large(8 * 1024 * 1024, 'y');
+  std::string write = call_binding_async("msw_write_vault", ("[\"" + large + "\"]").c_str());
+  std::string late = call_binding_async("msw_write_vault", "[\"queued behind\"]");
+  EXPECT_EQ(call_binding_answered("msw_wipe", "[]"), "true");
+  // Both writes were answered before the wipe's own answer.
+  ASSERT_GE(host.replies.size(), 3u);
+  EXPECT_EQ(host.replies[host.replies.size() - 3].first, write);
+  EXPECT_EQ(host.replies[host.replies.size() - 2].first, late);
+  EXPECT_FALSE(exists(folder_file("vault.json")));
+  EXPECT_FALSE(exists(folder_file("vault.json.tmp")));
+}
+
+// A process killed at any moment of a save, on the worker or between saves, leaves one
+// whole vault: the one before or the one it was writing.
+static int write_vault_loop_child(void) {
+  std::string a = "[\"" + std::string(1 << 20, 'a') + "\"]", b = "[\"" + std::string(1 << 20, 'b') + "\"]";
+  for (int i = 0;; i++) {
+    std::string id = call_binding_async("msw_write_vault", (i % 2 ? b : a).c_str());
+    if (i % 3 == 0) wait_reply(id);  // sometimes a queue builds up, sometimes not
+  }
+}
+
+TEST_F(Store, AVaultWriterKilledAtAnyMomentLeavesAWholeVault) {
+  const std::string whole_a(1 << 20, 'a'), whole_b(1 << 20, 'b');
+  ASSERT_EQ(call_binding_answered("msw_write_vault", ("[\"" + whole_a + "\"]").c_str()), "true");
+  std::string self = "/proc/" + std::to_string(getpid()) + "/exe";
+  for (int round = 0; round < 6; round++) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      execl(self.c_str(), self.c_str(), "--write-vault-loop", (char *)nullptr);
+      _exit(127);
+    }
+    usleep(30000 + round * 37000);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended on its own: " << status;
+    std::string now = read_text(folder_file("vault.json"));
+    EXPECT_TRUE(now == whole_a || now == whole_b) << "round " << round << ": " << now.size() << " bytes";
+  }
+}
+
 TEST_F(Store, VaultOfTwoGibibytesOrAFolderAnswersNull) {
   std::string path = folder_file("vault.json");
   ASSERT_TRUE(write_text(path, ""));
   ASSERT_EQ(truncate(path.c_str(), (off_t)INT_MAX + 1), 0);  // sparse, takes no space
-  EXPECT_EQ(call_binding("msw_read_vault", "[]"), "null");
+  EXPECT_EQ(call_binding_answered("msw_read_vault", "[]"), "null");
   ASSERT_EQ(truncate(path.c_str(), (off_t)3), 0);
-  EXPECT_EQ(call_binding("msw_read_vault", "[]"), "\"\\u0000\\u0000\\u0000\"");
+  EXPECT_EQ(call_binding_answered("msw_read_vault", "[]"), "\"\\u0000\\u0000\\u0000\"");
   unlink(path.c_str());
   mkdir(path.c_str(), 0700);
-  EXPECT_EQ(call_binding("msw_read_vault", "[]"), "null");
+  EXPECT_EQ(call_binding_answered("msw_read_vault", "[]"), "null");
   rmdir(path.c_str());
   // A pipe in the vault's place must not hang the window waiting for a writer.
   ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-  EXPECT_EQ(call_binding("msw_read_vault", "[]"), "null");
+  EXPECT_EQ(call_binding_answered("msw_read_vault", "[]"), "null");
   unlink(path.c_str());
 }
 
@@ -380,8 +443,9 @@ TEST_F(Store, OwnerBindingsReadTheHomeFileAndNeverWriteIt) {
 
 int main(int argc, char **argv) {
   if (argc == 3 && std::string(argv[1]) == "--first-run-child") return first_run_child(argv[2]);
+  if (argc == 2 && std::string(argv[1]) == "--write-vault-loop") return write_vault_loop_child();
   if (argc == 2 && std::string(argv[1]) == "--write-vault-child")
-    return call_binding("msw_write_vault", "[\"durable\"]") == "true" ? 0 : 1;
+    return call_binding_answered("msw_write_vault", "[\"durable\"]") == "true" ? 0 : 1;
   isolate_environment(false);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
