@@ -125,6 +125,21 @@ test('posts reach every member and outlive a relay restart, and so do spoken cod
     }
   });
 
+  await t.test("the owner's Delete in the log asks first and removes the post for everyone", async () => {
+    await maya.page.click('#navAnn');
+    const block = maya.page.locator('#log .ann', { has: maya.page.locator('h3:text-is("Moving day")') });
+    await block.locator('.ann-del').click();
+    assert.equal(await maya.page.textContent('#modalCard h2'), 'Delete this announcement?');
+    assert.equal(await maya.page.textContent('#modalCard .hint'), 'It disappears for everyone.');
+    await maya.page.click('#modalCard button.btn.danger:text-is("Delete")');
+    for (const s of [maya, bo]) {
+      await s.page.waitForFunction(() => !Object.values(Vault.data.ann).some((a) => /^# Moving day/.test(a.text)), null, { timeout: 30000 });
+      assert.deepEqual(await posts(s.page), [first]);
+    }
+    await bo.page.waitForFunction(() => document.querySelectorAll('#log .ann').length === 1 &&
+      ![...document.querySelectorAll('#log .ann h3')].some((e) => e.textContent === 'Moving day'));
+  });
+
   assert.deepEqual(N.problems(maya), []);
   assert.deepEqual(N.problems(bo), []);
 });
