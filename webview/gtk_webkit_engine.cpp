@@ -88,8 +88,20 @@ gtk_webkit_engine::gtk_webkit_engine() {
                      }),
                      view_);
   }
+  // Nothing is ever saved from the page: a download is stopped as it starts.
+  g_signal_connect(context, "download-started",
+                   G_CALLBACK(+[](WebKitWebContext *, WebKitDownload *download, gpointer) {
+                     webkit_download_cancel(download);
+                   }),
+                   nullptr);
   g_object_unref(context);  // the view keeps it
 
+  g_signal_connect(view_, "decide-policy", G_CALLBACK(on_decide_policy), this);
+  g_signal_connect(view_, "create",
+                   G_CALLBACK(+[](WebKitWebView *, WebKitNavigationAction *, gpointer) -> GtkWidget * {
+                     return nullptr;  // no second window, whatever asked for it
+                   }),
+                   nullptr);
   g_signal_connect(view_, "permission-request", G_CALLBACK(on_permission), nullptr);
   g_signal_connect(view_, "web-process-terminated", G_CALLBACK(on_web_process_gone), nullptr);
 
@@ -156,6 +168,48 @@ void gtk_webkit_engine::on_web_process_gone(WebKitWebView *view, WebKitWebProces
   if (reloads.count++ < 3) webkit_web_view_reload(view);
 }
 
+bool gtk_webkit_engine::is_own_address(const char *uri) const {
+  if (!uri || own_prefix_.empty()) return false;
+  if (own_prefix_.back() != '/') return own_prefix_ == uri;
+  return strncmp(uri, own_prefix_.c_str(), own_prefix_.size()) == 0;
+}
+
+/*
+ * The window shows the page's own address and nothing else. A navigation elsewhere, a new
+ * window and any answer the view cannot show (which would become a download) are
+ * refused. The one way out is an http or https link a person clicked: it opens in the
+ * desktop's browser, outside this program.
+ */
+gboolean gtk_webkit_engine::on_decide_policy(WebKitWebView *, WebKitPolicyDecision *decision,
+                                             WebKitPolicyDecisionType type, gpointer self) {
+  auto *engine = static_cast<gtk_webkit_engine *>(self);
+  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+    if (webkit_response_policy_decision_is_mime_type_supported(WEBKIT_RESPONSE_POLICY_DECISION(decision)))
+      return FALSE;
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+  }
+  if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+  }
+  WebKitNavigationAction *action =
+      webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  const char *uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && engine->is_own_address(uri)) return FALSE;
+  webkit_policy_decision_ignore(decision);
+  // A script's link.click() passes for a user gesture; only a real mouse button does not.
+  bool clicked = webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED &&
+                 webkit_navigation_action_is_user_gesture(action) &&
+                 webkit_navigation_action_get_mouse_button(action) != 0;
+  if (clicked && uri && (g_str_has_prefix(uri, "http://") || g_str_has_prefix(uri, "https://")) && engine->window_) {
+    GError *error = nullptr;
+    gtk_show_uri_on_window(GTK_WINDOW(engine->window_), uri, gtk_get_current_event_time(), &error);
+    g_clear_error(&error);  // no browser: the link simply does nothing
+  }
+  return TRUE;
+}
+
 void gtk_webkit_engine::on_window_destroy(GtkWidget *, gpointer self) {
   auto *engine = static_cast<gtk_webkit_engine *>(self);
   engine->window_ = nullptr;
@@ -200,7 +254,13 @@ void gtk_webkit_engine::set_size(int width, int height, bool minimum) {
 void gtk_webkit_engine::navigate(const std::string &url) {
   if (!view_) return;
   std::string address = valid_or_empty(url);
-  webkit_web_view_load_uri(view_, address.empty() ? "about:blank" : address.c_str());
+  if (address.empty()) address = "about:blank";
+  // The page's own address is everything in the folder of the address loaded here
+  // ("http://127.0.0.1:PORT/TOKEN/"); an address without a folder is its own only.
+  size_t authority = address.find("://");
+  size_t path = authority == std::string::npos ? std::string::npos : address.find('/', authority + 3);
+  own_prefix_ = path == std::string::npos ? address : address.substr(0, address.rfind('/') + 1);
+  webkit_web_view_load_uri(view_, address.c_str());
 }
 
 void gtk_webkit_engine::eval(const std::string &script) {

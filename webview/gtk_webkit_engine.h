@@ -41,6 +41,10 @@ class gtk_webkit_engine : public engine_base {
  private:
   static void on_script_message(WebKitUserContentManager *, WebKitJavascriptResult *result, gpointer self);
   static gboolean on_permission(WebKitWebView *, WebKitPermissionRequest *request, gpointer);
+  static gboolean on_decide_policy(WebKitWebView *, WebKitPolicyDecision *decision, WebKitPolicyDecisionType type,
+                                   gpointer self);
+  // Whether uri is in the folder of the address navigate() loaded.
+  bool is_own_address(const char *uri) const;
   static void on_window_destroy(GtkWidget *, gpointer self);
   static void on_web_process_gone(WebKitWebView *view, WebKitWebProcessTerminationReason reason, gpointer);
   static gboolean run_task(gpointer data);
@@ -48,6 +52,7 @@ class gtk_webkit_engine : public engine_base {
   GtkWidget *window_ = nullptr;
   WebKitWebView *view_ = nullptr;
   WebKitUserContentManager *content_ = nullptr;
+  std::string own_prefix_;  // UI thread only
 
   std::atomic<int> pending_tasks_{0};
   std::atomic<bool> quit_requested_{false};

@@ -62,7 +62,16 @@ void mark(const char *id, const char *args, void *) {
   host_reply(id, "null");
 }
 
+// Which checks the page runs: MSW_HOST_TEST_MODE, or "" for the usual ones.
+void test_mode(const char *id, const char *, void *) {
+  const char *mode = getenv("MSW_HOST_TEST_MODE");
+  char *quoted = json_quote(mode ? mode : "", mode ? strlen(mode) : 0);
+  host_reply(id, quoted);
+  free(quoted);
+}
+
 const native_binding calls[] = {
+    {"msw_test_mode", test_mode},
     {"msw_mark", mark},     {"msw_title", title},       {"msw_echo", echo},
     {"msw_result", result}, {"msw_reject", reject},     {"msw_worker", worker},
     {"msw_bad_utf8", bad_utf8}, {"msw_set_panic", set_panic},

@@ -8,6 +8,7 @@
 #include <execinfo.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
@@ -19,6 +20,17 @@
 namespace {
 
 std::string variant_path, program_path, tray_watcher_path;
+
+std::string run_and_read(const std::string &command) {
+  std::string out;
+  FILE *p = popen(command.c_str(), "r");
+  if (!p) return "<popen failed>";
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
 
 bool wait_until(const std::function<bool()> &done, int timeout_ms) {
   double end = monotonic_ms() + timeout_ms;
@@ -58,9 +70,13 @@ struct running_app {
   pid_t pid = -1;
   Window window = 0;
 
-  explicit running_app(const std::string &path) {
+  explicit running_app(const std::string &path, const std::vector<std::string> &extra = {},
+                       const std::function<void(const std::string &home)> &prepare = nullptr) {
     x_open(&x);
-    pid = spawn_program({path}, env());
+    if (prepare) prepare(home.dir);
+    std::vector<std::string> e = env();
+    e.insert(e.end(), extra.begin(), extra.end());
+    pid = spawn_program({path}, e);
   }
   ~running_app() {
     kill_and_reap(pid);
@@ -205,6 +221,69 @@ TEST(HostWindow, ACrashedPageIsLoadedAgain) {
   EXPECT_TRUE(wait_until([&] { return app.title() != before && app.title().find("ready") != std::string::npos &&
                                       app.title().find("|bridge-ok|") != std::string::npos; }, 60000))
       << before << " then " << app.title();
+  kill(app.pid, SIGTERM);
+  EXPECT_EQ(wait_exit(app.pid, 15000), 0);
+}
+
+std::string read_file(const std::string &path) {
+  std::string text;
+  FILE *f = fopen(path.c_str(), "r");
+  if (!f) return text;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  fclose(f);
+  return text;
+}
+
+bool write_file(const std::string &path, const std::string &text, mode_t mode) {
+  FILE *f = fopen(path.c_str(), "w");
+  if (!f) return false;
+  fputs(text.c_str(), f);
+  fclose(f);
+  return chmod(path.c_str(), mode) == 0;
+}
+
+// The desktop's browser in this home: a program that notes each address it is given,
+// made the default for http and https the way desktops record it (mimeapps.list).
+void install_fake_browser(const std::string &home) {
+  mkdir((home + "/data/applications").c_str(), 0700);
+  write_file(home + "/fake-browser", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + home + "/opened.txt'\n", 0755);
+  write_file(home + "/data/applications/fake-browser.desktop",
+             "[Desktop Entry]\nType=Application\nName=Fake browser\nExec=" + home +
+                 "/fake-browser %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n",
+             0644);
+  write_file(home + "/config/mimeapps.list",
+             "[Default Applications]\nx-scheme-handler/http=fake-browser.desktop\n"
+             "x-scheme-handler/https=fake-browser.desktop\n",
+             0644);
+}
+
+// The window never leaves the page's own address: the page tries to navigate away by
+// script (http, data:, file:), to open windows and to save files; all of that is refused
+// and nothing opens. A link a person clicks opens in the desktop's browser, and the page
+// stays where it was.
+TEST(HostWindow, ThePageStaysAndOnlyAClickedLinkOpensOutside) {
+  running_app app(variant_path, {"MSW_HOST_TEST_MODE=safety"}, install_fake_browser);
+  std::string home = app.home.dir;
+  ASSERT_TRUE(app.find_window(30000));
+  ASSERT_TRUE(wait_until([&] { return app.title().find("attempts-done") != std::string::npos; }, 60000))
+      << app.title();
+  std::string after_attempts = app.title();
+  EXPECT_EQ(count_of(after_attempts, "load:"), 1) << after_attempts;
+  usleep(1000000);
+  EXPECT_EQ(read_file(home + "/opened.txt"), "") << "a script opened something";
+  EXPECT_EQ(app.title(), after_attempts);
+
+  x_click_middle(&app.x, app.window);
+  EXPECT_TRUE(wait_until([&] { return !read_file(home + "/opened.txt").empty(); }, 15000)) << "the click opened nothing";
+  usleep(500000);
+  EXPECT_EQ(read_file(home + "/opened.txt"), "http://example.invalid/clicked-link\n");
+  // The page saw the click and is the same page (one load, nothing after the click).
+  EXPECT_EQ(app.title(), after_attempts + "|clicked:true") << "the window left the page";
+  // Nothing was saved anywhere in the home.
+  std::string saved = run_and_read("find '" + home + "' -name 'saved*'");
+  EXPECT_EQ(saved, "") << saved;
   kill(app.pid, SIGTERM);
   EXPECT_EQ(wait_exit(app.pid, 15000), 0);
 }

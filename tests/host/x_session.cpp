@@ -134,3 +134,19 @@ bool x_sizes(x_session *x, Window w, int *width, int *height, int *min_width, in
   *min_height = (hints.flags & PMinSize) ? hints.min_height : 0;
   return true;
 }
+
+void x_click_middle(x_session *x, Window w) {
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(x->dpy, w, &a)) return;
+  int root_x = 0, root_y = 0;
+  Window child;
+  XTranslateCoordinates(x->dpy, w, DefaultRootWindow(x->dpy), a.width / 2, a.height / 2, &root_x, &root_y, &child);
+  XTestFakeMotionEvent(x->dpy, -1, root_x, root_y, 0);
+  XFlush(x->dpy);
+  usleep(100000);
+  XTestFakeButtonEvent(x->dpy, 1, True, 0);
+  XFlush(x->dpy);
+  usleep(50000);
+  XTestFakeButtonEvent(x->dpy, 1, False, 0);
+  XFlush(x->dpy);
+}

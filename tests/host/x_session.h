@@ -23,6 +23,8 @@ void x_send_close(x_session *x, Window w);
 bool x_sizes(x_session *x, Window w, int *width, int *height, int *min_width, int *min_height);
 // Presses (and after hold_ms releases) the key with this keysym.
 void x_press_key(x_session *x, unsigned long keysym, int hold_ms);
+// Moves the pointer to the middle of the window and clicks the first button there.
+void x_click_middle(x_session *x, Window w);
 // Grabs / releases a key on the root window for this test process; false on BadAccess.
 bool x_grab_key(x_session *x, unsigned long keysym);
 void x_ungrab_key(x_session *x, unsigned long keysym);

@@ -61,7 +61,47 @@
     log.push('f9:' + await window.msw_set_panic('F9'));
   }
 
+  function pause(ms) { return new Promise(function (r) { setTimeout(r, ms); }); }
+
+  // Every way this page could leave its address, open a window or save a file; none may
+  // work. Then a link covering the whole window waits for the test to click it, the one
+  // thing that may go out (to the desktop's browser).
+  async function safetyAttempts() {
+    var link = document.createElement('a');
+    link.href = 'http://example.invalid/clicked-link';
+    link.textContent = 'link';
+    ['position:fixed', 'left:0', 'top:0', 'width:100%', 'height:100%', 'display:block'].forEach(function (rule) {
+      var kv = rule.split(':');
+      link.style.setProperty(kv[0], kv[1]);
+    });
+    link.addEventListener('click', function (e) { log.push('clicked:' + e.isTrusted); report(); });
+    document.body.appendChild(link);
+    function scriptedClick(href, download) {
+      var a = document.createElement('a');
+      a.href = href;
+      if (download) a.download = download;
+      document.body.appendChild(a);
+      a.click();
+      a.remove();
+    }
+    location.href = 'http://example.invalid/script-navigation';
+    await pause(300);
+    location.href = 'data:text/html,<title>elsewhere</title>';
+    await pause(300);
+    location.href = 'file:///etc/hostname';
+    await pause(300);
+    window.open('http://example.invalid/script-window');
+    window.open('https://example.invalid/script-window', '_blank');
+    scriptedClick('https://example.invalid/scripted-click');
+    scriptedClick(URL.createObjectURL(new Blob(['not to be saved'], { type: 'application/octet-stream' })), 'saved.bin');
+    scriptedClick('data:application/octet-stream,not%20to%20be%20saved', 'saved-data.bin');
+    await pause(1000);
+    log.push('attempts-done');
+    report();
+  }
+
   async function main() {
+    if ((await window.msw_test_mode()) === 'safety') return safetyAttempts();
     var fails = await bridgeChecks();
     log.push(fails.length ? 'FAIL:' + fails.join(',') : 'bridge-ok');
     log.push('tray:' + await window.msw_tray());
