@@ -487,9 +487,12 @@ test('a save written in slices', async (t) => {
     await Vault.unlock('1111');
     const data = awkward();
     Object.keys(data).forEach((k) => { Vault.data[k] = data[k]; });
+    await Vault.setTheme('"ct":"" \\');
     await Vault.saveNow();
     assert.ok(counter.turns > 5, 'the save gave the event loop turns: ' + counter.turns);
     assert.equal(await storedText(store, '1111', 1000), JSON.stringify(Vault.data));
+    assert.equal(store.get('vault.json'), JSON.stringify(header(store)), 'the header is compact JSON');
+    assert.equal(header(store).theme, '"ct":"" \\');
     const again = await reopened(store);
     assert.equal(await again.unlock('1111'), 'ok');
     assert.equal(JSON.stringify(again.data), JSON.stringify(Vault.data));
