@@ -14,3 +14,10 @@ bool secret_protect(const unsigned char *data, size_t length, std::string *seale
 // False when the blob is damaged, not ours, or its protection can't be reached now (a
 // locked keyring); a later call may then still succeed.
 bool secret_unprotect(const std::string &sealed, std::string *data);
+
+// Makes the protection reachable before protect or unprotect, asking the person when the
+// platform can ask (a locked keyring's unlock prompt) without blocking the window: done
+// runs once, later from the main loop while a question is pending, or at once when there
+// is nothing to ask. It carries no answer: a refusal leaves the protection as it was, and
+// protect and unprotect then answer as they would without it.
+void secret_store_prepare(void (*done)(void *user), void *user);

@@ -66,7 +66,7 @@ static std::string base64_encode(const unsigned char *data, size_t length) {
   return out;
 }
 
-void msw_device_secret(const char *id, const char *, void *) {
+static void answer_device_secret(const char *id) {
   unsigned char secret[32];
   bool created = false;
   if (!load_device_secret(secret, &created)) return reply_null(id);
@@ -78,4 +78,16 @@ void msw_device_secret(const char *id, const char *, void *) {
   OPENSSL_cleanse(&text[0], text.size());
   reply_raw(id, result);
   OPENSSL_cleanse(result, sizeof result);
+}
+
+static void answer_when_prepared(void *call_id) {
+  std::string *id = (std::string *)call_id;
+  answer_device_secret(id->c_str());
+  delete id;
+}
+
+// A locked keyring is asked to unlock first; the answer comes once that is settled, while
+// the window keeps running.
+void msw_device_secret(const char *id, const char *, void *) {
+  secret_store_prepare(answer_when_prepared, new std::string(id));
 }

@@ -33,6 +33,8 @@ bool secret_unprotect(const std::string &sealed, std::string *data) {
   return true;
 }
 
+void secret_store_prepare(void (*done)(void *user), void *user) { done(user); }
+
 void clipboard_set_text(const char *text) {
   fake.clipboard = text;
   fake.clipboard_has_text = true;

@@ -32,6 +32,12 @@ static const SecretSchema wrap_schema = {
 
 static const char wrap_purpose[] = "device-key-wrap";
 
+const SecretSchema *keyring_wrap_schema(void) { return &wrap_schema; }
+
+GHashTable *keyring_wrap_attributes(void) {
+  return secret_attributes_build(&wrap_schema, "purpose", wrap_purpose, nullptr);
+}
+
 static int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -39,11 +45,11 @@ static int hex_value(char c) {
 }
 
 /*
- * The Secret Service is asked without ever prompting. A prompt (unlock a keyring, create
- * a first one) would block the window on a dialog that, on a headless or unusual session,
- * nobody can answer. So a locked or missing default collection counts as no service: a
- * new device key is then bound to the machine instead, and an existing keyring-sealed
- * file answers null until the keyring is unlocked.
+ * These calls never prompt: a prompt waited for here would block the window on a dialog
+ * that, on a headless or unusual session, nobody may answer. The unlock prompt is asked
+ * beforehand, without blocking (keyring_unlock.cpp); what is still locked or missing after
+ * it counts as no service: a new device key is then bound to the machine instead, and an
+ * existing keyring-sealed file answers null until the keyring is unlocked.
  */
 static SecretService *open_service(void) {
   GError *error = nullptr;

@@ -1,6 +1,8 @@
 #pragma once
 // What ties device.key to this computer and this user on Linux: the machine's id and the
 // user id, and a per-user wrapping key kept in the Secret Service (libsecret).
+#include <libsecret/secret.h>
+
 #include <string>
 
 struct device_binding {
@@ -23,3 +25,7 @@ bool keyring_store_wrap_key(const unsigned char key[32]);
 
 // Removes the wrapping key (tests and tools only; the program never forgets it).
 bool keyring_clear_wrap_key(void);
+
+// The wrapping key's entry: its schema, and the attributes that find it (unref them).
+const SecretSchema *keyring_wrap_schema(void);
+GHashTable *keyring_wrap_attributes(void);
