@@ -9,6 +9,7 @@
 #include <gdk/gdkx.h>
 #endif
 
+#include "app/platform/linux/portal_shortcut.h"
 #include "app/platform/log.h"
 
 unsigned long keysym_for_key_code(int code) {
@@ -97,9 +98,14 @@ GdkFilterReturn on_x_event(GdkXEvent *native, GdkEvent *, gpointer) {
 bool hotkey_register(int code, void (*on_press)(void)) {
   hotkey_unregister();
   GdkDisplay *display = gdk_display_get_default();
-  if (!display || !GDK_IS_X11_DISPLAY(display)) return false;
   unsigned long keysym = keysym_for_key_code(code);
   if (!keysym) return false;
+  // Without X11 (a Wayland session) no program may grab a key: the desktop portal binds
+  // it for us, where it offers global shortcuts. Its triggers name keys as X keysyms do.
+  if (!display || !GDK_IS_X11_DISPLAY(display)) {
+    const char *trigger = XKeysymToString(keysym);
+    return trigger && portal_shortcut_bind(trigger, on_press);
+  }
   Display *x = GDK_DISPLAY_XDISPLAY(display);
   int keycode = XKeysymToKeycode(x, keysym);
   if (!keycode) return false;
@@ -129,6 +135,7 @@ bool hotkey_register(int code, void (*on_press)(void)) {
 }
 
 void hotkey_unregister(void) {
+  portal_shortcut_release();
   if (!grab.keycode) return;
   GdkDisplay *display = gdk_display_get_default();
   if (display) ungrab_all(display);

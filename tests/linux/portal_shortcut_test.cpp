@@ -1,0 +1,223 @@
+// The black-out key on a session without X11: registered through a stand-in desktop portal
+// (org.freedesktop.portal.GlobalShortcuts) on a private D-Bus session, served from a thread
+// of its own because the registration waits for the portal's answers. No display is opened,
+// so the key can only come through the portal.
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "app/platform/hotkey.h"
+
+static const char portal_xml[] =
+    "<node><interface name='org.freedesktop.portal.GlobalShortcuts'>"
+    " <method name='CreateSession'><arg type='a{sv}' direction='in'/>"
+    "  <arg type='o' direction='out'/></method>"
+    " <method name='BindShortcuts'><arg type='o' direction='in'/>"
+    "  <arg type='a(sa{sv})' direction='in'/><arg type='s' direction='in'/>"
+    "  <arg type='a{sv}' direction='in'/><arg type='o' direction='out'/></method>"
+    "</interface>"
+    "<interface name='org.freedesktop.portal.Session'>"
+    " <method name='Close'/></interface></node>";
+
+static const char desktop_path[] = "/org/freedesktop/portal/desktop";
+static const char session_path[] = "/org/freedesktop/portal/desktop/session/msw/one";
+
+// What the stand-in saw and how it answers, shared with the test thread.
+struct portal_record {
+  std::mutex lock;
+  guint32 create_answer = 0, bind_answer = 0;  // 0 success, 1 cancelled, 2 other
+  bool bind_lists_nothing = false;
+  std::vector<std::string> triggers, descriptions;
+  int sessions = 0, closes = 0;
+};
+static portal_record portal;
+static GDBusConnection *portal_bus;
+static GMainContext *portal_context;
+
+static void respond(GDBusMethodInvocation *call, const char *token, guint32 code, GVariant *results) {
+  std::string sender = g_dbus_method_invocation_get_sender(call) + 1;
+  for (char &c : sender)
+    if (c == '.') c = '_';
+  std::string request = std::string(desktop_path) + "/request/" + sender + "/" + token;
+  g_dbus_method_invocation_return_value(call, g_variant_new("(o)", request.c_str()));
+  g_dbus_connection_emit_signal(portal_bus, g_dbus_method_invocation_get_sender(call),
+                                request.c_str(), "org.freedesktop.portal.Request", "Response",
+                                g_variant_new("(u@a{sv})", code, results), nullptr);
+}
+
+static void portal_call(GDBusConnection *, const gchar *, const gchar *object, const gchar *,
+                        const gchar *method, GVariant *params, GDBusMethodInvocation *call, gpointer) {
+  std::lock_guard<std::mutex> hold(portal.lock);
+  std::string name = method;
+  const gchar *token = "";
+  GVariantDict results;
+  g_variant_dict_init(&results, nullptr);
+  if (name == "Close") {
+    if (g_strcmp0(object, session_path) == 0) portal.closes++;
+    g_dbus_method_invocation_return_value(call, nullptr);
+  } else if (name == "CreateSession") {
+    GVariant *options = g_variant_get_child_value(params, 0);
+    g_variant_lookup(options, "handle_token", "&s", &token);
+    portal.sessions++;
+    g_variant_dict_insert(&results, "session_handle", "s", session_path);
+    respond(call, token, portal.create_answer, g_variant_dict_end(&results));
+    g_variant_unref(options);
+  } else {
+    GVariant *shortcuts = g_variant_get_child_value(params, 1);
+    GVariant *options = g_variant_get_child_value(params, 3);
+    g_variant_lookup(options, "handle_token", "&s", &token);
+    GVariantIter iter;
+    g_variant_iter_init(&iter, shortcuts);
+    const gchar *id;
+    GVariant *props;
+    while (g_variant_iter_next(&iter, "(&s@a{sv})", &id, &props)) {
+      const gchar *text = "";
+      if (g_variant_lookup(props, "preferred_trigger", "&s", &text)) portal.triggers.push_back(text);
+      if (g_variant_lookup(props, "description", "&s", &text)) portal.descriptions.push_back(text);
+      g_variant_unref(props);
+    }
+    g_variant_dict_insert_value(&results, "shortcuts",
+                                portal.bind_lists_nothing
+                                    ? g_variant_new_array(G_VARIANT_TYPE("(sa{sv})"), nullptr, 0)
+                                    : shortcuts);
+    respond(call, token, portal.bind_answer, g_variant_dict_end(&results));
+    g_variant_unref(shortcuts);
+    g_variant_unref(options);
+  }
+}
+
+static void run_portal(std::atomic<int> *state) {
+  portal_context = g_main_context_new();
+  g_main_context_push_thread_default(portal_context);
+  gchar *address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  portal_bus = g_dbus_connection_new_for_address_sync(
+      address,
+      (GDBusConnectionFlags)(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, nullptr);
+  g_free(address);
+  GDBusNodeInfo *info = g_dbus_node_info_new_for_xml(portal_xml, nullptr);
+  static const GDBusInterfaceVTable vtable = {portal_call, nullptr, nullptr, {nullptr}};
+  g_dbus_connection_register_object(portal_bus, desktop_path, info->interfaces[0], &vtable,
+                                    nullptr, nullptr, nullptr);
+  g_dbus_connection_register_object(portal_bus, session_path, info->interfaces[1], &vtable,
+                                    nullptr, nullptr, nullptr);
+  GVariant *answer = g_dbus_connection_call_sync(
+      portal_bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+      "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
+      G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+  guint32 result = 0;
+  if (answer) g_variant_get(answer, "(u)", &result), g_variant_unref(answer);
+  *state = result == 1 ? 1 : 2;
+  for (;;) g_main_context_iteration(portal_context, TRUE);
+}
+
+static void activate(const char *session, const char *id) {
+  g_dbus_connection_emit_signal(portal_bus, nullptr, desktop_path,
+                                "org.freedesktop.portal.GlobalShortcuts", "Activated",
+                                g_variant_new("(osta{sv})", session, id, (guint64)1, nullptr),
+                                nullptr);
+  g_dbus_connection_flush_sync(portal_bus, nullptr, nullptr);
+}
+
+static int presses = 0;
+static void on_press(void) { presses++; }
+
+// Turns the main loop for a while, so signals already sent are delivered.
+static void turn_loop(int ms) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    g_main_context_iteration(nullptr, FALSE);
+    usleep(5000);
+  }
+}
+
+static std::atomic<int> portal_state{0};  // 0 not started, 1 serving, 2 absent
+
+static void answers(guint32 create, guint32 bind, bool lists_nothing) {
+  std::lock_guard<std::mutex> hold(portal.lock);
+  portal.create_answer = create;
+  portal.bind_answer = bind;
+  portal.bind_lists_nothing = lists_nothing;
+}
+
+TEST(PortalShortcut, WithoutAPortalTheKeyIsRefused) {
+  // Runs first: the stand-in is not on the bus yet.
+  ASSERT_EQ(portal_state, 0);
+  EXPECT_FALSE(hotkey_register(0x7B, on_press));
+  std::atomic<int> *state = &portal_state;
+  std::thread(run_portal, state).detach();
+  for (int i = 0; i < 100 && portal_state == 0; i++) usleep(50000);
+  ASSERT_EQ(portal_state, 1);
+}
+
+TEST(PortalShortcut, TheKeyIsBoundWithItsTriggerAndEachActivationPressesOnce) {
+  ASSERT_EQ(portal_state, 1);
+  answers(0, 0, false);
+  presses = 0;
+  ASSERT_TRUE(hotkey_register(0x7B, on_press));  // F12
+  {
+    std::lock_guard<std::mutex> hold(portal.lock);
+    ASSERT_EQ(portal.triggers.size(), 1u);
+    EXPECT_EQ(portal.triggers.back(), "F12");
+    EXPECT_FALSE(portal.descriptions.back().empty());
+  }
+  activate(session_path, "blackout");
+  turn_loop(300);
+  EXPECT_EQ(presses, 1);
+  // Another program's session or shortcut is not ours.
+  activate("/org/freedesktop/portal/desktop/session/other/x", "blackout");
+  activate(session_path, "something-else");
+  turn_loop(300);
+  EXPECT_EQ(presses, 1);
+  activate(session_path, "blackout");
+  turn_loop(300);
+  EXPECT_EQ(presses, 2);
+
+  // A letter key goes as its keysym name; the earlier session is closed first.
+  ASSERT_TRUE(hotkey_register('B', on_press));
+  hotkey_unregister();
+  {
+    std::lock_guard<std::mutex> hold(portal.lock);
+    EXPECT_EQ(portal.triggers.back(), "b");
+    EXPECT_EQ(portal.closes, 2);
+  }
+  activate(session_path, "blackout");
+  turn_loop(300);
+  EXPECT_EQ(presses, 2);
+}
+
+TEST(PortalShortcut, ARefusingPortalAnswersFalseAndKeepsNothing) {
+  ASSERT_EQ(portal_state, 1);
+  presses = 0;
+  int closes_before;
+  {
+    std::lock_guard<std::mutex> hold(portal.lock);
+    closes_before = portal.closes;
+  }
+  answers(0, 1, false);  // the person cancelled the bind
+  EXPECT_FALSE(hotkey_register(0x7B, on_press));
+  answers(0, 0, true);  // bound, but not our shortcut
+  EXPECT_FALSE(hotkey_register(0x7B, on_press));
+  answers(2, 0, false);  // no session
+  EXPECT_FALSE(hotkey_register(0x7B, on_press));
+  {
+    std::lock_guard<std::mutex> hold(portal.lock);
+    EXPECT_EQ(portal.closes, closes_before + 2);  // the two sessions made were closed
+  }
+  activate(session_path, "blackout");
+  turn_loop(300);
+  EXPECT_EQ(presses, 0);
+}
+
+int main(int argc, char **argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
