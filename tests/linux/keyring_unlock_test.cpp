@@ -170,8 +170,9 @@ TEST_F(LockedKeyring, TheUnlockIsAskedWithoutBlockingAndARefusalAnswersNullUntil
   pending_calls p = call_while_turning(2);
   ASSERT_TRUE(p.answered);
   EXPECT_EQ(prompts_begun, 1);
-  // The prompt stayed 1.5 s; the window's loop turned all along (20 ms a turn).
-  EXPECT_GE(p.ticks, 40);
+  // The prompt stayed 1.5 s; the window's loop turned all along (20 ms a turn; a blocked
+  // loop turns none, a busy machine may skip some).
+  EXPECT_GE(p.ticks, 15);
   EXPECT_EQ(host.replies[0].second, "null");
   EXPECT_EQ(host.replies[1].second, "null");
   EXPECT_EQ(read_text(app_path("device.key", "")), sealed);
