@@ -24,10 +24,15 @@ test.after(async () => {
 });
 
 async function joinMessage(page, text) {
+  // Each run for the box's current text ends by setting the line, so a mark the page never
+  // writes tells whether it has, however long the checks take on a busy machine.
+  const MARK = '\u0000not checked yet';
+  await page.evaluate((m) => { document.getElementById('joinErr').textContent = m; }, MARK);
   await page.fill('#joinCode', text);
-  // Each run ends by setting the line; wait for the checks to settle on this text.
-  await page.waitForTimeout(50);
-  await page.waitForFunction(() => !/Checking that code/.test(document.getElementById('joinErr').textContent), null, { timeout: 20000 });
+  await page.waitForFunction((m) => {
+    const shown = document.getElementById('joinErr').textContent;
+    return shown !== m && !/Checking that code/.test(shown);
+  }, MARK, { timeout: 30000 });
   return page.evaluate(() => ({
     msg: document.getElementById('joinErr').textContent,
     ok: document.getElementById('joinErr').classList.contains('ok'),

@@ -89,8 +89,10 @@ test('unlock screen: wrong PINs, the attempt wait, then the right PIN', async ()
     assert.equal(await page.inputValue('#unlockPin'), '124');
     await page.fill('#unlockPin', '');
 
+    let fifth = 0;
     for (let i = 1; i <= 5; i++) {
       await page.evaluate(() => { document.getElementById('unlockErr').textContent = ''; });
+      fifth = Date.now();
       await H.unlockWith(page, '0000' + i);
       assert.equal(await waitText(page, 'unlockErr', /Wrong PIN/), 'Wrong PIN');
       assert.equal(await page.inputValue('#unlockPin'), '', 'the field is cleared');
@@ -98,18 +100,25 @@ test('unlock screen: wrong PINs, the attempt wait, then the right PIN', async ()
     }
     const [count, until] = (await H.files.get(page, 'attempts.txt')).split(' ').map(Number);
     assert.equal(count, 5);
-    assert.ok(until > Date.now() + 25000);
+    assert.ok(until >= fifth + 30000 && until <= Date.now() + 30000, 'a 30 s wait from the fifth wrong PIN');
 
+    // The page's clock stands still while the wait is read, so the seconds shown are the same
+    // however long a busy machine takes over these steps: 29.5 s left shows as 30, 1.1 s as 2
+    // (rounded up, where rounding to the nearest or down would say 1).
+    const frozen = until - 29500;
+    await page.evaluate((at) => { window.__realNow = Date.now; Date.now = () => at; }, frozen);
     await H.unlockWith(page, PIN);
-    assert.equal(await waitText(page, 'unlockErr', /Too many/), 'Too many wrong PINs. Try again in 30 seconds.');
+    const waiting = await waitText(page, 'unlockErr', /Too many/);
+    assert.equal(waiting, 'Too many wrong PINs. Try again in 30 seconds.');
     assert.equal(await page.evaluate(() => Vault.data), null, 'the vault is not tried during a wait');
     assert.equal((await callsOf(page, 'msw_pin_result')).length, 5);
 
-    // 1.9 s left rounds up to 2 s for as long as the next steps take under 0.9 s, even on a
-    // machine busy with other tests.
-    await H.files.set(page, 'attempts.txt', `5 ${Date.now() + 1900}`);
+    await page.evaluate(() => { document.getElementById('unlockErr').textContent = ''; });
+    await H.files.set(page, 'attempts.txt', `5 ${frozen + 1100}`);
     await H.unlockWith(page, PIN);
-    assert.equal(await waitText(page, 'unlockErr', /Too many/), 'Too many wrong PINs. Try again in 2 seconds.', 'rounded up');
+    const rounded = await waitText(page, 'unlockErr', /Too many/);
+    await page.evaluate(() => { Date.now = window.__realNow; });
+    assert.equal(rounded, 'Too many wrong PINs. Try again in 2 seconds.', 'rounded up');
 
     await H.files.set(page, 'attempts.txt', `5 ${Date.now() - 1}`);
     await H.unlockWith(page, PIN);
@@ -194,7 +203,7 @@ test('black-out', async (t) => {
       await page.waitForFunction(() => document.getElementById('blackDots').classList.contains('shake'), null, { timeout: 20000 });
       assert.equal(await isBlack(page), true);
       await H.files.set(page, 'attempts.txt', '0 0');
-      await page.waitForTimeout(650);
+      await page.waitForFunction(() => !document.getElementById('blackDots').classList.contains('shake'));
     });
 
     await t.test('the right PIN brings the app back', async () => {

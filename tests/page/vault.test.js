@@ -92,7 +92,15 @@ const header = (store) => JSON.parse(store.get('vault.json'));
 const plain = (x) => JSON.parse(JSON.stringify(x));
 const tick = () => new Promise((r) => setImmediate(r));
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-async function until(cond) { for (let i = 0; i < 200 && !cond(); i++) await sleep(5); }
+// Waits for what the page does in the background, however slow a busy machine makes it; only
+// a page that never gets there fails, and says so.
+async function until(cond, what = 'the awaited condition') {
+  const hung = Date.now() + 120000;
+  while (!cond()) {
+    if (Date.now() > hung) throw new Error(`${what} never came about`);
+    await sleep(5);
+  }
+}
 
 // A vault made by hand, independently of vault.js, with any iteration count: it pins the
 // file format down and keeps cases fast where the count does not matter.
@@ -341,7 +349,7 @@ test('saving', async (t) => {
     await sleep(30);
     assert.equal(writes(), 0);
     timers.advance(1);
-    await until(() => writes() > 0);
+    await until(() => writes() > 0, 'the debounced write');
     await Vault.lock();
     assert.equal(writes(), 1);
     const again = await reopened(store);
@@ -395,7 +403,7 @@ test('saving', async (t) => {
     store.set('x.failWrite', '1');
     Vault.save();
     timers.advance(400);
-    await until(() => errors.length > 0);
+    await until(() => errors.length > 0, 'the failed save\'s console error');
     assert.equal(errors.length, 1);
     assert.match(errors[0], /Couldn't save/);
   });
