@@ -16,8 +16,8 @@ function which(name) {
 }
 
 // Why the real window can't be driven here, or null when it can.
-function unavailable() {
-  if (!fs.existsSync(EXE)) return 'build/mosswire is not built';
+function unavailable(exe = EXE) {
+  if (!fs.existsSync(exe)) return path.relative(path.join(__dirname, '..', '..'), exe) + ' is not built';
   for (const tool of ['Xvfb', 'WebKitWebDriver', 'dbus-run-session']) if (!which(tool)) return tool + ' is missing';
   return null;
 }
@@ -51,11 +51,16 @@ async function waitFor(fn, ms, what) {
   }
 }
 
-// Starts the program and a WebDriver session attached to its window.
-async function startHost() {
-  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'msw-host-'));
-  fs.chmodSync(home, 0o700);
-  for (const d of ['config', 'data', 'run']) fs.mkdirSync(path.join(home, d), { mode: 0o700 });
+// Starts the program and a WebDriver session attached to its window. `opts.binary` and
+// `opts.args` start another program file; `opts.home` reuses the home of an earlier run,
+// which is then left for its owner to remove.
+async function startHost(opts = {}) {
+  const ownHome = !opts.home;
+  const home = opts.home || fs.mkdtempSync(path.join(os.tmpdir(), 'msw-host-'));
+  if (ownHome) {
+    fs.chmodSync(home, 0o700);
+    for (const d of ['config', 'data', 'run']) fs.mkdirSync(path.join(home, d), { mode: 0o700 });
+  }
   const x = await startXvfb();
   const port = await freePort();
   const env = Object.assign({}, process.env, {
@@ -82,11 +87,11 @@ async function startHost() {
     if (id) { try { await call('DELETE', `/session/${id}`); } catch (e) { /* already gone */ } }
     try { process.kill(-driver.pid, 'SIGTERM'); } catch (e) { /* ended */ }
     try { x.proc.kill(); } catch (e) { /* ended */ }
-    fs.rmSync(home, { recursive: true, force: true });
+    if (ownHome) fs.rmSync(home, { recursive: true, force: true });
   };
   try {
     await waitFor(() => fetch(base + '/status').then((r) => r.ok), 10000, 'WebKitWebDriver');
-    const s = await call('POST', '/session', { capabilities: { alwaysMatch: { 'webkitgtk:browserOptions': { binary: EXE, args: [] } } } });
+    const s = await call('POST', '/session', { capabilities: { alwaysMatch: { 'webkitgtk:browserOptions': { binary: opts.binary || EXE, args: opts.args || [] } } } });
     id = s.sessionId;
   } catch (e) {
     await stop();
@@ -95,6 +100,7 @@ async function startHost() {
   const S = `/session/${id}`;
   const host = {
     home,
+    env,
     appFolder: path.join(home, 'config', 'mosswire'),
     stop,
     // Runs `body` (the text of a function body) in the page; `arguments` as given.
