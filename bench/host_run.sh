@@ -3,7 +3,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOSSWIRE_TESTS=ON >/dev/null
-cmake --build build --target host_assets_bench host_startup_bench mosswire_hosttest
+cmake --build build --target host_assets_bench host_startup_bench host_memory_bench bare_window mosswire \
+  mosswire_hosttest
 build/bench/host_assets_bench
 NO_AT_BRIDGE=1 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
   build/bench/host_startup_bench build/tests/host/mosswire_hosttest 6
+# The program beside a bare WebKitGTK window on the same display: start-up and memory.
+NO_AT_BRIDGE=1 dbus-run-session -- xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  build/bench/host_memory_bench build/tests/host/mosswire_hosttest build/mosswire build/bench/bare_window \
+  "$PWD/tests/host/web" "$PWD/build/web" 3

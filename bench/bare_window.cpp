@@ -1,0 +1,50 @@
+// A bare WebKitGTK window: the engine's defaults, no host around it. The memory and
+// start-up benchmark runs it beside the program to see what the host and its engine
+// settings add. It loads one address (a file:// page) and prints, like the window-test
+// variant of the program, "mark NAME NANOSECONDS" (CLOCK_MONOTONIC) when the page calls
+// window.msw_mark(NAME).
+//
+//   bare_window URL
+#include <stdio.h>
+#include <time.h>
+#include <webkit2/webkit2.h>
+
+namespace {
+
+void on_mark(WebKitUserContentManager *, WebKitJavascriptResult *result, gpointer) {
+  JSCValue *value = webkit_javascript_result_get_js_value(result);
+  char *name = jsc_value_to_string(value);
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  printf("mark %s %lld\n", name ? name : "", (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec);
+  fflush(stdout);
+  g_free(name);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 2) {
+    fprintf(stderr, "usage: bare_window URL\n");
+    return 2;
+  }
+  gtk_init(&argc, &argv);
+  WebKitUserContentManager *content = webkit_user_content_manager_new();
+  g_signal_connect(content, "script-message-received::mark", G_CALLBACK(on_mark), nullptr);
+  webkit_user_content_manager_register_script_message_handler(content, "mark");
+  WebKitUserScript *script = webkit_user_script_new(
+      "window.msw_mark = function (name) { window.webkit.messageHandlers.mark.postMessage(String(name)); };",
+      WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  webkit_user_content_manager_add_script(content, script);
+  webkit_user_script_unref(script);
+
+  GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_default_size(GTK_WINDOW(window), 1100, 720);
+  g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
+  GtkWidget *view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", content, nullptr));
+  gtk_container_add(GTK_CONTAINER(window), view);
+  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), argv[1]);
+  gtk_widget_show_all(window);
+  gtk_main();
+  return 0;
+}
