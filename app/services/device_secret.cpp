@@ -1,11 +1,11 @@
 #include "app/services/device_secret.h"
 
-#include <openssl/crypto.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <string>
 
+#include "app/platform/crypto.h"
 #include "app/platform/files.h"
 #include "app/platform/log.h"
 #include "app/platform/random.h"
@@ -17,7 +17,7 @@ static bool open_device_key(const std::string &sealed, unsigned char secret[32])
   std::string plain;
   bool ok = secret_unprotect(sealed, &plain) && plain.size() == 32;
   if (ok) memcpy(secret, plain.data(), 32);
-  if (!plain.empty()) OPENSSL_cleanse(&plain[0], plain.size());
+  if (!plain.empty()) memory_wipe(&plain[0], plain.size());
   return ok;
 }
 
@@ -43,7 +43,7 @@ bool load_device_secret(unsigned char secret[32], bool *created) {
   bool ok = random_bytes(secret, 32) && secret_protect(secret, 32, &blob) &&
             write_app_file("device.key", blob.data(), blob.size());
   if (!ok) {
-    OPENSSL_cleanse(secret, 32);
+    memory_wipe(secret, 32);
     log_failure("device secret", "a new device.key couldn't be made or stored");
   }
   *created = ok;
@@ -74,10 +74,10 @@ static void answer_device_secret(const char *id) {
   char result[96];
   snprintf(result, sizeof result, "{\"secret\":\"%s\",\"created\":%s}", text.c_str(),
            created ? "true" : "false");
-  OPENSSL_cleanse(secret, sizeof secret);
-  OPENSSL_cleanse(&text[0], text.size());
+  memory_wipe(secret, sizeof secret);
+  memory_wipe(&text[0], text.size());
   reply_raw(id, result);
-  OPENSSL_cleanse(result, sizeof result);
+  memory_wipe(result, sizeof result);
 }
 
 static void answer_when_prepared(void *call_id) {

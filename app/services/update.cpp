@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "app/platform/crypto.h"
 #include "app/platform/log.h"
 #include "app/platform/process.h"
 #include "app/services/app_files.h"

@@ -2,8 +2,6 @@
 // What decides whether a downloaded release is the one its checksum list names.
 #include <stddef.h>
 
-#include <string>
-
 // "v" and three dot-separated groups of 1 to 4 ASCII digits, nothing else.
 bool release_tag_ok(const char *tag);
 
@@ -15,5 +13,3 @@ bool release_tag_ok(const char *tag);
  */
 bool find_checksum(const char *text, size_t length, const char *name, unsigned char digest[32]);
 
-// SHA-256 of a file, read in 64 KiB blocks.
-bool sha256_file(const std::string &path, unsigned char digest[32]);

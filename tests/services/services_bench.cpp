@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 
+#include "app/platform/crypto.h"
 #include "app/platform/files.h"
 #include "app/services/app_files.h"
 #include "app/services/update_check.h"

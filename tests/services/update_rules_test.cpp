@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/platform/crypto.h"
 #include "app/services/update_check.h"
 #include "tests/services/test_env.h"
 

@@ -1,0 +1,13 @@
+#pragma once
+// Windows speaks UTF-16; everything above the platform layer speaks UTF-8.
+#include <string>
+
+// UTF-8 to UTF-16. Bytes that are not UTF-8 become U+FFFD, so a damaged name can never
+// turn into another, valid one.
+std::wstring widen(const std::string &text);
+
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string narrow(const std::wstring &text);
+
+// The system's text for an error code (GetLastError), on one line, for the log.
+std::string error_text(unsigned long code);
