@@ -1,11 +1,11 @@
 // Failures that the page only sees as null or false leave a line in the diagnostic log,
 // and no line holds the secret, the vault's text or anything else the page sent.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <stdio.h>
 
 #include <string>
 
+#include "app/platform/files.h"
 #include "app/services/app_files.h"
 #include "tests/services/fake_platform.h"
 #include "tests/services/host_double.h"
@@ -18,8 +18,8 @@ class FailureLog : public ::testing::Test {
     fake_platform_reset();
     for (const char *name : {"device.key", "vault.json", "vault.json.tmp"}) {
       std::string path = app_path(name, "");
-      rmdir(path.c_str());
-      unlink(path.c_str());
+      remove_tree(path);
+      file_delete(path);
     }
   }
   // The log's lines that mention `word`, and whether any line holds `never`.
@@ -55,7 +55,7 @@ TEST_F(FailureLog, ASecretThatCannotBeProtectedIsLoggedAndNothingIsStored) {
 }
 
 TEST_F(FailureLog, AVaultWriteThatFailsIsLoggedWithoutTheText) {
-  mkdir(app_path("vault.json.tmp", "").c_str(), 0700);  // the temporary name can't be made
+  folder_make(app_path("vault.json.tmp", ""), 0700);  // the temporary name can't be made
   EXPECT_EQ(call_binding_answered("msw_write_vault", "[\"PIN 4321 and a private message\"]"), "false");
   EXPECT_EQ(lines_with("vault.json"), 1);
   EXPECT_FALSE(anywhere("4321"));

@@ -72,7 +72,9 @@ TEST(UpdateRules, StreamingSha256MatchesSha256sum) {
   ASSERT_TRUE(write_text(empty, ""));
   unsigned char d[32];
   ASSERT_TRUE(sha256_file(big, d));
+#ifndef _WIN32  // no sha256sum there; the Windows layer's own test checks the standard vectors
   EXPECT_EQ(hex(d, 32), run_command("sha256sum " + big).substr(0, 64));
+#endif
   ASSERT_TRUE(sha256_file(empty, d));
   EXPECT_EQ(hex(d, 32), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_FALSE(sha256_file(test_home() + "/missing.bin", d));
