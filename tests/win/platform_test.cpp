@@ -195,6 +195,12 @@ TEST(SecretStore, SealedBlobOpensForTheSameUserAndNotAfterAChange) {
   EXPECT_EQ(opened, std::string((const char *)secret, sizeof secret));
 }
 
+TEST(SecretStore, PrepareAnswersAtOnce) {
+  int calls = 0;
+  secret_store_prepare([](void *user) { ++*(int *)user; }, &calls);
+  EXPECT_EQ(calls, 1);
+}
+
 static bool run_value(std::wstring *value) {
   wchar_t buffer[2048];
   DWORD size = sizeof buffer, type = 0;
