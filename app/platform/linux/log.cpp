@@ -1,5 +1,7 @@
 #include "app/platform/log.h"
 
+#include "app/common/log_line.h"
+
 #include <glib.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -30,11 +32,8 @@ void log_failure(const char *area, const char *format, ...) {
   char text[512];
   va_list args;
   va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
+  log_line_format(text, sizeof text, format, args);
   va_end(args);
-  // A system's reason may hold a line break; one failure stays one line.
-  for (char *p = text; *p; p++)
-    if ((unsigned char)*p < 0x20) *p = ' ';
   fprintf(stderr, "mosswire: %s: %s\n", area, text);
   if (also_to_syslog()) syslog(LOG_WARNING, "%s: %s", area, text);
 }

@@ -1,5 +1,7 @@
 #include "app/platform/log.h"
 
+#include "app/common/log_line.h"
+
 #include <windows.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -15,11 +17,8 @@ void log_failure(const char *area, const char *format, ...) {
   char text[512];
   va_list args;
   va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
+  log_line_format(text, sizeof text, format, args);
   va_end(args);
-  // A system's reason may hold a line break; one failure stays one line.
-  for (char *p = text; *p; p++)
-    if ((unsigned char)*p < 0x20) *p = ' ';
   fprintf(stderr, "mosswire: %s: %s\n", area, text);
   fflush(stderr);
   std::string line = std::string("mosswire: ") + area + ": " + text + "\n";
