@@ -12,6 +12,7 @@ packages=(
   libsecret-tools openssl python3-cryptography python3-gi ca-certificates nodejs npm strace
   python3 make g++ util-linux
   dpkg-dev file desktop-file-utils appstream systemd nginx
+  g++-mingw-w64-x86-64-posix wine wine64
 )
 
 missing=()
