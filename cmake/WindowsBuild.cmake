@@ -1,8 +1,7 @@
 # The Windows build, cross-built on Debian (cmake/mingw-w64-x86_64.cmake). So far: the
 # portable libraries, the Windows platform layer and their tests, which run under Wine
-# (tests/win/in_wine.sh, a fresh Wine prefix for every test program). The window, the
-# tray, the black-out key and the web view engine are not there yet, so no program is
-# linked.
+# (tests/win/in_wine.sh, a fresh Wine prefix for every test program). The web view
+# engine is not there yet, so no program is linked.
 find_program(NODE_EXECUTABLE node REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR sh ${CMAKE_SOURCE_DIR}/tests/win/in_wine.sh)
 
