@@ -38,6 +38,10 @@ bool pump_until(F done, int ms = 3000) {
   }
 }
 
+bool running_on_wine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 void pump(int ms) {
   pump_until([] { return false; }, ms);
 }
@@ -473,6 +477,25 @@ TEST(Clipboard, TextRoundTripsWithCharactersOutsideTheBasicPlane) {
   EXPECT_EQ(back, "x\xf0\x9f\x98\x80y");
   clipboard_set_text("a\xff");
   EXPECT_EQ(raw_clipboard_text(), std::wstring(L"a\xFFFD"));
+
+  // A block without a terminator, followed in memory by more text: only the block is read.
+  wchar_t block[8] = L"abcdefg";
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, 3 * sizeof(wchar_t));
+  ASSERT_NE(memory, nullptr);
+  size_t room = GlobalSize(memory) / sizeof(wchar_t);  // the system may round the size up
+  ASSERT_GE(room, 3u);
+  ASSERT_LT(room, 8u);
+  memcpy(GlobalLock(memory), block, room * sizeof(wchar_t));
+  GlobalUnlock(memory);
+  ASSERT_TRUE(SetClipboardData(CF_UNICODETEXT, memory));
+  CloseClipboard();
+  ASSERT_TRUE(clipboard_get_text(&back));
+  // Wine puts a terminator in the block's last unit when the text is set; Windows keeps
+  // the block as given.
+  size_t kept = running_on_wine() ? room - 1 : room;
+  EXPECT_EQ(back, std::string("abcdefg", kept));
 }
 
 TEST(Clipboard, NoTextMeansNoAnswer) {

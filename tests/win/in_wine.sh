@@ -6,19 +6,33 @@ set -u
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/msw-wine-XXXXXX") || exit 1
 # Ends this prefix's wine server only (it is keyed by the prefix), then removes the prefix;
 # also when the run is cut short by a time-out.
+xvfb_pid=
 cleanup() {
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   rm -rf "$prefix"
 }
 trap 'cleanup; exit 124' INT TERM HUP
 export WINEPREFIX="$prefix" WINEDEBUG=-all
 # No Mono or Gecko install prompts while the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# The X server picks a free display number itself and writes it to the file (-displayfd),
+# so test programs running at once never race for one.
 if [ "${MSW_WINE_DISPLAY:-0}" = 1 ]; then
-  nice -n 19 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" wine "$@"
-else
-  nice -n 19 wine "$@"
+  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$prefix.display" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  tries=0
+  until [ -s "$prefix.display" ] || [ $tries -ge 300 ]; do sleep 0.1; tries=$((tries + 1)); done
+  number=$(cat "$prefix.display" 2>/dev/null)
+  rm -f "$prefix.display"
+  if [ -z "$number" ]; then
+    echo "in_wine.sh: Xvfb did not start"
+    cleanup
+    exit 1
+  fi
+  export DISPLAY=":$number"
 fi
+nice -n 19 wine "$@"
 rc=$?
 cleanup
 exit $rc

@@ -25,19 +25,23 @@ bool open_clipboard(void) {
 void clipboard_set_text(const char *text) {
   // widen repairs bad UTF-8 with U+FFFD; characters outside the basic plane become pairs.
   std::wstring wide = widen(text ? text : "");
-  if (!open_clipboard()) return;
-  EmptyClipboard();
   size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
+  // The copy is made before the clipboard is emptied, so a failure leaves what was there.
   HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
   void *data = memory ? GlobalLock(memory) : nullptr;
-  if (data) {
-    memcpy(data, wide.c_str(), bytes);
-    GlobalUnlock(memory);
-    // On success the clipboard owns the memory.
-    if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);
-  } else if (memory) {
-    GlobalFree(memory);
+  if (!data) {
+    if (memory) GlobalFree(memory);
+    return;
   }
+  memcpy(data, wide.c_str(), bytes);
+  GlobalUnlock(memory);
+  if (!open_clipboard()) {
+    GlobalFree(memory);
+    return;
+  }
+  EmptyClipboard();
+  // On success the clipboard owns the memory.
+  if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);
   CloseClipboard();
 }
 
