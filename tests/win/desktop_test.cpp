@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/host/key_names.h"
 #include "app/platform/clipboard.h"
 #include "app/platform/hotkey.h"
 #include "app/platform/notify.h"
@@ -19,6 +20,7 @@
 #include "app/platform/win/icon.h"
 #include "app/platform/win/notify_field.h"
 #include "app/platform/win/window_helper.h"
+#include "bridge_contract.h"
 
 namespace {
 
@@ -460,6 +462,22 @@ TEST(Hotkey, AKeyAnotherProgramHoldsIsRefusedAndTheOldKeyIsLetGo) {
   holder.join();
   CloseHandle(taken);
   CloseHandle(done);
+}
+
+TEST(Hotkey, EveryKeyNameOfTheContractRegistersAndItsPressArrives) {
+  for (const contract_key &k : contract_keys) {
+    int code = blackout_key_code(k.name);
+    ASSERT_NE(code, 0) << k.name;
+    EXPECT_TRUE(hotkey_register(code, on_blackout)) << k.name;
+  }
+  for (const char *name : {"KeyB", "Digit3", "F24", "Escape", "ScrollLock", "Tab", "ArrowDown"}) {
+    ASSERT_TRUE(hotkey_register(blackout_key_code(name), on_blackout)) << name;
+    int before = presses;
+    tap((WORD)blackout_key_code(name));
+    EXPECT_TRUE(pump_until([&] { return presses == before + 1; })) << name;
+    pump(100);  // the key is seen up again before the next one
+  }
+  hotkey_unregister();
 }
 
 TEST(Clipboard, TextRoundTripsWithCharactersOutsideTheBasicPlane) {
