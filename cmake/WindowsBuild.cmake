@@ -1,13 +1,14 @@
 # The Windows build, cross-built on Debian (cmake/mingw-w64-x86_64.cmake). So far: the
 # portable libraries, the Windows platform layer and their tests, which run under Wine
 # (tests/win/in_wine.sh, a fresh Wine prefix for every test program). The web view
-# engine is not there yet, so no program is linked.
+# engine is built; the program itself is not linked yet.
 find_program(NODE_EXECUTABLE node REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR sh ${CMAKE_SOURCE_DIR}/tests/win/in_wine.sh)
 
 set(MSW_PLATFORM win)
 add_subdirectory(app/common)
 add_subdirectory(app/platform)
+add_subdirectory(webview)
 add_subdirectory(app/host)
 add_subdirectory(app/services)
 
