@@ -189,6 +189,21 @@ TEST(Window, MinimisingOrAnotherWindowInFrontTakesTheFocusAway) {
   DestroyWindow(w);
 }
 
+TEST(Window, RestoredAfterBeingActivatedWhileMinimisedHasTheUserAgain) {
+  // A click on the taskbar button of a minimised window activates it while it is still
+  // minimised (no user yet), then restores it without another activation.
+  HWND w = attached_window();
+  ASSERT_TRUE(activate(w));
+  ASSERT_TRUE(pump_until([] { return last_focus_is(true); }));
+  SendMessageW(w, WM_ACTIVATE, MAKEWPARAM(WA_CLICKACTIVE, 1), 0);
+  EXPECT_TRUE(last_focus_is(false));
+  SendMessageW(w, WM_SIZE, SIZE_RESTORED, MAKELPARAM(400, 300));
+  EXPECT_TRUE(last_focus_is(true));
+  SendMessageW(w, WM_SIZE, SIZE_MINIMIZED, 0);
+  EXPECT_TRUE(last_focus_is(false));
+  DestroyWindow(w);
+}
+
 TEST(Window, QuitDestroysEvenAWindowThatHidesOnClose) {
   HWND w = attached_window();
   ASSERT_TRUE(activate(w));
