@@ -382,6 +382,23 @@ TEST(NotificationText, FitsItsFieldAndNeverSplitsACharacter) {
   EXPECT_EQ(notification_text(nullptr, 64), L"");
   std::string body160(160, 'b');
   EXPECT_EQ(notification_text(body160.c_str(), 256).size(), 160u);
+
+  std::wstring heading, text;
+  ASSERT_TRUE(notification_texts("Ann", "hi \xf0\x9f\x98\x80", &heading, &text));
+  EXPECT_EQ(heading, L"Ann");
+  EXPECT_EQ(text, L"hi \xD83D\xDE00");
+  // A title alone (or with text that did not fit) is shown as the text.
+  ASSERT_TRUE(notification_texts("Ann", "", &heading, &text));
+  EXPECT_EQ(heading, L"");
+  EXPECT_EQ(text, L"Ann");
+  ASSERT_TRUE(notification_texts("", "hello", &heading, &text));
+  EXPECT_EQ(heading, L"");
+  EXPECT_EQ(text, L"hello");
+  EXPECT_FALSE(notification_texts("", "", &heading, &text));
+  // A title too long for its field still shows whole as the text when there is no text.
+  std::string long_title(100, 't');
+  ASSERT_TRUE(notification_texts(long_title.c_str(), nullptr, &heading, &text));
+  EXPECT_EQ(text.size(), 100u);
 }
 
 namespace {

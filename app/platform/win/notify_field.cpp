@@ -11,3 +11,13 @@ std::wstring notification_text(const char *utf8, size_t room) {
   text.resize(keep);
   return text;
 }
+
+bool notification_texts(const char *title, const char *body, std::wstring *heading, std::wstring *text) {
+  *heading = notification_text(title, notification_title_room);
+  *text = notification_text(body, notification_body_room);
+  if (text->empty()) {
+    *text = notification_text(title, notification_body_room);
+    heading->clear();
+  }
+  return !text->empty();
+}
