@@ -1,0 +1,84 @@
+#include "app/platform/display.h"
+
+#include <windows.h>
+#include <stdio.h>
+
+#include "app/platform/log.h"
+#include "app/platform/win/wide.h"
+
+namespace {
+
+const wchar_t session_class[] = L"mosswire-session";
+const UINT console_quit = WM_APP + 1;
+
+// UI thread only, but for the window handle the console handler reads: the hidden window
+// that hears the session end, and what it does then.
+struct session_state {
+  HWND window = nullptr;
+  void (*terminate_action)(void) = nullptr;
+};
+
+session_state session;
+
+LRESULT CALLBACK session_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      // The process may be ended any time after this returns; the quit starts at once.
+      if (wparam && session.terminate_action) session.terminate_action();
+      return 0;
+    default:
+      if (message == console_quit) {
+        if (session.terminate_action) session.terminate_action();
+        return 0;
+      }
+      return DefWindowProcW(window, message, wparam, lparam);
+  }
+}
+
+// Runs on a thread of its own that the console starts: it hands the quit to the UI thread.
+BOOL WINAPI on_console_event(DWORD) {
+  HWND window = session.window;
+  return window && PostMessageW(window, console_quit, 0, 0);
+}
+
+}  // namespace
+
+// A Windows session always has its desktop; there is nothing to open.
+bool display_open(int *, char ***) { return true; }
+
+// A program of the GUI subsystem has no console for stderr: the box is what a person sees.
+void display_error(const char *text) {
+  fprintf(stderr, "%s\n", text);
+  MessageBoxW(nullptr, widen(text).c_str(), L"mosswire", MB_OK | MB_ICONERROR);
+}
+
+/*
+ * Windows tells each top-level window that the session ends (WM_ENDSESSION); a program
+ * started from a console also hears Ctrl+C and the console closing. Both end the program
+ * the way the tray's Quit does. The hidden window is top-level (a message-only window
+ * hears no session end) and belongs to the calling UI thread.
+ */
+void display_on_terminate(void (*quit)(void)) {
+  session.terminate_action = quit;
+  if (session.window) return;
+  HINSTANCE module = GetModuleHandleW(nullptr);
+  WNDCLASSEXW window_class = {};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = session_procedure;
+  window_class.hInstance = module;
+  window_class.lpszClassName = session_class;
+  if (!RegisterClassExW(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    log_failure("session", "the session window's class can't be registered: %s",
+                error_text(GetLastError()).c_str());
+    return;
+  }
+  session.window = CreateWindowExW(WS_EX_TOOLWINDOW, session_class, L"", WS_POPUP, 0, 0, 0, 0,
+                                   nullptr, nullptr, module, nullptr);
+  if (!session.window) {
+    log_failure("session", "the session window can't be made: %s", error_text(GetLastError()).c_str());
+    return;
+  }
+  SetConsoleCtrlHandler(on_console_event, TRUE);
+}
