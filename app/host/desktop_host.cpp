@@ -24,6 +24,7 @@ struct desktop_state {
   void (*away_action)(void) = nullptr;      // raises the page's away event
   void (*blackout_action)(void) = nullptr;  // what the black-out key does (the page's black-out)
   bool blackout_registered = false;         // a key is held system-wide now
+  bool blackout_waiting = false;            // a registration waits for the desktop's answer
   bool quitting = false;                    // Quit was chosen: the next close really closes
 };
 
@@ -59,6 +60,20 @@ void on_blackout_key(void) {
   if (desktop.blackout_action) desktop.blackout_action();
 }
 
+// Who asked for a black-out key and waits for the answer.
+struct blackout_request {
+  void (*answered)(bool, void *);
+  void *data;
+};
+
+void on_blackout_answer(bool registered, void *data) {
+  blackout_request *request = static_cast<blackout_request *>(data);
+  desktop.blackout_waiting = false;
+  desktop.blackout_registered = registered;
+  if (request->answered) request->answered(registered, request->data);
+  delete request;
+}
+
 const tray_actions tray_menu = {host_show_window, host_quit};
 
 }  // namespace
@@ -83,7 +98,7 @@ void host_quit(void) {
 void host_shutdown_desktop(void) {
   desktop.focus_action = nullptr;
   desktop.away_action = nullptr;
-  host_set_blackout_key(nullptr, nullptr);
+  host_set_blackout_key(nullptr, nullptr, nullptr, nullptr);
   tray_remove();
   desktop.main_window = nullptr;
 }
@@ -96,17 +111,19 @@ void host_show_window(void) {
 
 bool host_add_tray_icon(void) { return tray_add(tray_menu); }
 
-bool host_set_blackout_key(const char *name, void (*action)(void)) {
-  if (desktop.blackout_registered) {
-    hotkey_unregister();
-    desktop.blackout_registered = false;
-  }
+void host_set_blackout_key(const char *name, void (*action)(void), void (*answered)(bool, void *), void *data) {
+  // A registration still waiting is given up here too; it answers false first.
+  if (desktop.blackout_registered || desktop.blackout_waiting) hotkey_unregister();
+  desktop.blackout_registered = false;
+  desktop.blackout_waiting = false;
   desktop.blackout_action = action;
-  if (!name || !*name || !desktop.main_window) return false;
-  int code = blackout_key_code(name);
-  if (!code) return false;
-  desktop.blackout_registered = hotkey_register(code, on_blackout_key);
-  return desktop.blackout_registered;
+  int code = name && *name && desktop.main_window ? blackout_key_code(name) : 0;
+  if (!code) {
+    if (answered) answered(false, data);
+    return;
+  }
+  desktop.blackout_waiting = true;
+  hotkey_register(code, on_blackout_key, on_blackout_answer, new blackout_request{answered, data});
 }
 
 void host_raise_panic(void) { host_eval(page_event_script(event_panic, nullptr).c_str()); }

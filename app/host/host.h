@@ -29,8 +29,12 @@ bool host_add_tray_icon(void);
 
 // Black-out key: removes any registered key, stores the action (also null), then
 // registers the named key system-wide without modifiers and without auto-repeat.
-// True when the key is now registered.
-bool host_set_blackout_key(const char *name, void (*action)(void));
+// answered (may be null) gets, exactly once and on the UI thread, whether the key is now
+// registered: before this returns, or later when the desktop must be asked first (the
+// portal of a session without X11); the UI thread keeps running meanwhile. A registration
+// still waiting when the key is set again is answered false.
+void host_set_blackout_key(const char *name, void (*action)(void), void (*answered)(bool registered, void *data),
+                           void *data);
 
 // The black-out action: raises the page's black-out event.
 void host_raise_panic(void);

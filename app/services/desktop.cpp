@@ -1,5 +1,8 @@
 #include "app/services/desktop.h"
 
+#include <stdlib.h>
+#include <string.h>
+
 #include "app/common/utf8.h"
 #include "app/platform/autostart.h"
 #include "app/platform/clipboard.h"
@@ -20,11 +23,23 @@ std::string notification_field(const char *text, size_t room) {
   return units + 1 <= room ? valid : "";
 }
 
+namespace {
+
+// The desktop may ask the person before it hands out a key: the call is answered then.
+void answer_set_panic(bool registered, void *call_id) {
+  reply_bool(static_cast<const char *>(call_id), registered);
+  free(call_id);
+}
+
+}  // namespace
+
 void msw_set_panic(const char *id, const char *args, void *) {
   std::string code;
-  if (arg_text(args, 0, &code) && arg_bool(args, 1))
-    return reply_bool(id, the_host().set_blackout_key(code.c_str(), the_host().raise_panic));
-  the_host().set_blackout_key(nullptr, nullptr);
+  if (arg_text(args, 0, &code) && arg_bool(args, 1)) {
+    char *call_id = strdup(id);
+    if (call_id) return the_host().set_blackout_key(code.c_str(), the_host().raise_panic, answer_set_panic, call_id);
+  }
+  the_host().set_blackout_key(nullptr, nullptr, nullptr, nullptr);
   reply_bool(id, false);
 }
 

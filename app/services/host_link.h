@@ -19,8 +19,11 @@ struct service_host {
   // Adds the tray icon when it is not there; true when it is present afterwards.
   bool (*add_tray_icon)(void);
   // Removes any black-out key, stores the action (also null), then registers the named key
-  // system-wide; true when the key is now registered.
-  bool (*set_blackout_key)(const char *name, void (*action)(void));
+  // system-wide. answered (may be null) gets, exactly once, whether the key is now
+  // registered: at once, or later when the desktop must be asked first; the UI thread
+  // keeps running meanwhile.
+  void (*set_blackout_key)(const char *name, void (*action)(void), void (*answered)(bool registered, void *data),
+                           void *data);
   // The black-out action: raises the page's black-out event.
   void (*raise_panic)(void);
 };

@@ -51,7 +51,7 @@ void msw_write_vault(const char *id, const char *args, void *) {
 void msw_wipe(const char *id, const char *, void *) {
   // A write asked for before the wipe must not land after it and bring the vault back.
   vault_jobs_wait();
-  the_host().set_blackout_key(nullptr, nullptr);
+  the_host().set_blackout_key(nullptr, nullptr, nullptr, nullptr);
   set_run_at_login(false);
   delete_app_file("device.key");
   delete_app_file("vault.json");

@@ -47,8 +47,12 @@ void worker(const char *id, const char *args, void *) {
 void bad_utf8(const char *id, const char *, void *) { host_reply(id, "\"a\xff" "b\""); }
 
 void set_panic(const char *id, const char *args, void *) {
-  bool ok = host_set_blackout_key(arg_text(args, 0).c_str(), host_raise_panic);
-  host_reply(id, ok ? "true" : "false");
+  host_set_blackout_key(arg_text(args, 0).c_str(), host_raise_panic,
+                        [](bool ok, void *call) {
+                          host_reply(static_cast<const char *>(call), ok ? "true" : "false");
+                          free(call);
+                        },
+                        strdup(id));
 }
 
 void tray(const char *id, const char *, void *) { host_reply(id, host_add_tray_icon() ? "true" : "false"); }

@@ -34,6 +34,7 @@ struct portal_record {
   std::mutex lock;
   guint32 create_answer = 0, bind_answer = 0;  // 0 success, 1 cancelled, 2 other
   bool bind_lists_nothing = false;
+  int bind_delay_ms = 0;  // how long the person takes to confirm the bind
   std::vector<std::string> triggers, descriptions;
   int sessions = 0, closes = 0;
 };
@@ -41,15 +42,38 @@ static portal_record portal;
 static GDBusConnection *portal_bus;
 static GMainContext *portal_context;
 
-static void respond(GDBusMethodInvocation *call, const char *token, guint32 code, GVariant *results) {
+struct pending_response {
+  std::string peer, request;
+  GVariant *signal;
+};
+
+static gboolean send_response(gpointer data) {
+  pending_response *r = (pending_response *)data;
+  g_dbus_connection_emit_signal(portal_bus, r->peer.c_str(), r->request.c_str(),
+                                "org.freedesktop.portal.Request", "Response", r->signal, nullptr);
+  delete r;
+  return G_SOURCE_REMOVE;
+}
+
+// The method answers with the request at once; the Response follows after delay_ms, as
+// when the portal first asks the person.
+static void respond(GDBusMethodInvocation *call, const char *token, guint32 code, GVariant *results,
+                    int delay_ms = 0) {
   std::string sender = g_dbus_method_invocation_get_sender(call) + 1;
   for (char &c : sender)
     if (c == '.') c = '_';
   std::string request = std::string(desktop_path) + "/request/" + sender + "/" + token;
+  auto *r = new pending_response{g_dbus_method_invocation_get_sender(call), request,
+                                 g_variant_new("(u@a{sv})", code, results)};
   g_dbus_method_invocation_return_value(call, g_variant_new("(o)", request.c_str()));
-  g_dbus_connection_emit_signal(portal_bus, g_dbus_method_invocation_get_sender(call),
-                                request.c_str(), "org.freedesktop.portal.Request", "Response",
-                                g_variant_new("(u@a{sv})", code, results), nullptr);
+  if (delay_ms <= 0) {
+    send_response(r);
+    return;
+  }
+  GSource *later = g_timeout_source_new(delay_ms);
+  g_source_set_callback(later, send_response, r, nullptr);
+  g_source_attach(later, portal_context);
+  g_source_unref(later);
 }
 
 static void portal_call(GDBusConnection *, const gchar *, const gchar *object, const gchar *,
@@ -87,7 +111,7 @@ static void portal_call(GDBusConnection *, const gchar *, const gchar *object, c
                                 portal.bind_lists_nothing
                                     ? g_variant_new_array(G_VARIANT_TYPE("(sa{sv})"), nullptr, 0)
                                     : shortcuts);
-    respond(call, token, portal.bind_answer, g_variant_dict_end(&results));
+    respond(call, token, portal.bind_answer, g_variant_dict_end(&results), portal.bind_delay_ms);
     g_variant_unref(shortcuts);
     g_variant_unref(options);
   }
@@ -141,6 +165,47 @@ static void turn_loop(int ms) {
 
 static std::atomic<int> portal_state{0};  // 0 not started, 1 serving, 2 absent
 
+// One registration's answers: how many came and the last one.
+struct answers_seen {
+  int count = 0;
+  bool registered = false;
+};
+
+static void on_answer(bool registered, void *data) {
+  answers_seen *seen = (answers_seen *)data;
+  seen->count++;
+  seen->registered = registered;
+}
+
+// Turns the main loop until the registration has answered (or 30 s passed).
+static bool wait_answer(const answers_seen &seen) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (seen.count == 0 && std::chrono::steady_clock::now() < end) g_main_context_iteration(nullptr, FALSE), usleep(2000);
+  return seen.count > 0;
+}
+
+// Registers the key and waits for the answer; true when the key is taken.
+static bool register_key(int code) {
+  answers_seen seen;
+  hotkey_register(code, on_press, on_answer, &seen);
+  EXPECT_TRUE(wait_answer(seen)) << "no answer";
+  turn_loop(50);
+  EXPECT_EQ(seen.count, 1) << "answered more than once";
+  return seen.registered;
+}
+
+static int closes_seen(void) {
+  std::lock_guard<std::mutex> hold(portal.lock);
+  return portal.closes;
+}
+
+// Waits for the stand-in to have seen `count` session closes; they are sent without
+// waiting for the portal.
+static int wait_closes(int count) {
+  for (int i = 0; i < 200 && closes_seen() < count; i++) turn_loop(10);
+  return closes_seen();
+}
+
 static void answers(guint32 create, guint32 bind, bool lists_nothing) {
   std::lock_guard<std::mutex> hold(portal.lock);
   portal.create_answer = create;
@@ -151,7 +216,7 @@ static void answers(guint32 create, guint32 bind, bool lists_nothing) {
 TEST(PortalShortcut, WithoutAPortalTheKeyIsRefused) {
   // Runs first: the stand-in is not on the bus yet.
   ASSERT_EQ(portal_state, 0);
-  EXPECT_FALSE(hotkey_register(0x7B, on_press));
+  EXPECT_FALSE(register_key(0x7B));
   std::atomic<int> *state = &portal_state;
   std::thread(run_portal, state).detach();
   for (int i = 0; i < 100 && portal_state == 0; i++) usleep(50000);
@@ -162,7 +227,7 @@ TEST(PortalShortcut, TheKeyIsBoundWithItsTriggerAndEachActivationPressesOnce) {
   ASSERT_EQ(portal_state, 1);
   answers(0, 0, false);
   presses = 0;
-  ASSERT_TRUE(hotkey_register(0x7B, on_press));  // F12
+  ASSERT_TRUE(register_key(0x7B));  // F12
   {
     std::lock_guard<std::mutex> hold(portal.lock);
     ASSERT_EQ(portal.triggers.size(), 1u);
@@ -182,12 +247,12 @@ TEST(PortalShortcut, TheKeyIsBoundWithItsTriggerAndEachActivationPressesOnce) {
   EXPECT_EQ(presses, 2);
 
   // A letter key goes as its keysym name; the earlier session is closed first.
-  ASSERT_TRUE(hotkey_register('B', on_press));
+  ASSERT_TRUE(register_key('B'));
   hotkey_unregister();
+  EXPECT_EQ(wait_closes(2), 2);
   {
     std::lock_guard<std::mutex> hold(portal.lock);
     EXPECT_EQ(portal.triggers.back(), "b");
-    EXPECT_EQ(portal.closes, 2);
   }
   activate(session_path, "blackout");
   turn_loop(300);
@@ -203,18 +268,93 @@ TEST(PortalShortcut, ARefusingPortalAnswersFalseAndKeepsNothing) {
     closes_before = portal.closes;
   }
   answers(0, 1, false);  // the person cancelled the bind
-  EXPECT_FALSE(hotkey_register(0x7B, on_press));
+  EXPECT_FALSE(register_key(0x7B));
   answers(0, 0, true);  // bound, but not our shortcut
-  EXPECT_FALSE(hotkey_register(0x7B, on_press));
+  EXPECT_FALSE(register_key(0x7B));
   answers(2, 0, false);  // no session
-  EXPECT_FALSE(hotkey_register(0x7B, on_press));
-  {
-    std::lock_guard<std::mutex> hold(portal.lock);
-    EXPECT_EQ(portal.closes, closes_before + 2);  // the two sessions made were closed
-  }
+  EXPECT_FALSE(register_key(0x7B));
+  // The two sessions made were closed; the refused one is closed by its path too, which
+  // a portal that made none ignores.
+  EXPECT_GE(wait_closes(closes_before + 2), closes_before + 2);
   activate(session_path, "blackout");
   turn_loop(300);
   EXPECT_EQ(presses, 0);
+}
+
+TEST(PortalShortcut, TheLoopKeepsRunningWhileThePersonConfirmsAndTheAnswerStillComes) {
+  ASSERT_EQ(portal_state, 1);
+  answers(0, 0, false);
+  {
+    std::lock_guard<std::mutex> hold(portal.lock);
+    portal.bind_delay_ms = 1500;
+  }
+  presses = 0;
+  int ticks = 0;
+  guint ticker = g_timeout_add(20, [](gpointer n) -> gboolean { ++*(int *)n; return G_SOURCE_CONTINUE; }, &ticks);
+  answers_seen seen;
+  auto started = std::chrono::steady_clock::now();
+  hotkey_register(0x78, on_press, on_answer, &seen);  // F9
+  auto returned = std::chrono::steady_clock::now();
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returned - started).count(), 500);
+  EXPECT_EQ(seen.count, 0);
+  ASSERT_TRUE(wait_answer(seen));
+  auto answered = std::chrono::steady_clock::now();
+  g_source_remove(ticker);
+  EXPECT_TRUE(seen.registered);
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(answered - started).count(), 1400);
+  // Dispatching went on throughout the wait: about 75 ticks of 20 ms.
+  EXPECT_GE(ticks, 40);
+  activate(session_path, "blackout");
+  turn_loop(300);
+  EXPECT_EQ(presses, 1);
+  hotkey_unregister();
+  {
+    std::lock_guard<std::mutex> hold(portal.lock);
+    portal.bind_delay_ms = 0;
+  }
+}
+
+TEST(PortalShortcut, ARegistrationGivenUpWhileWaitingAnswersFalseOnceAndBindsNothing) {
+  ASSERT_EQ(portal_state, 1);
+  answers(0, 0, false);
+  {
+    std::lock_guard<std::mutex> hold(portal.lock);
+    portal.bind_delay_ms = 800;
+  }
+  presses = 0;
+  // A new key while the first still waits: the first answers false, the second true.
+  answers_seen first, second;
+  hotkey_register(0x78, on_press, on_answer, &first);
+  turn_loop(200);  // the session is made; the bind waits for the person
+  EXPECT_EQ(first.count, 0);
+  hotkey_register(0x79, on_press, on_answer, &second);
+  EXPECT_EQ(first.count, 1);
+  EXPECT_FALSE(first.registered);
+  ASSERT_TRUE(wait_answer(second));
+  EXPECT_TRUE(second.registered);
+  turn_loop(1000);  // the first bind's late answer changes nothing
+  EXPECT_EQ(first.count, 1);
+  EXPECT_EQ(second.count, 1);
+  activate(session_path, "blackout");
+  turn_loop(300);
+  EXPECT_EQ(presses, 1);
+
+  // Released while waiting: answered false at once, and the late answer binds nothing.
+  answers_seen third;
+  hotkey_register(0x7A, on_press, on_answer, &third);
+  turn_loop(200);
+  hotkey_unregister();
+  EXPECT_EQ(third.count, 1);
+  EXPECT_FALSE(third.registered);
+  turn_loop(1200);
+  EXPECT_EQ(third.count, 1);
+  activate(session_path, "blackout");
+  turn_loop(300);
+  EXPECT_EQ(presses, 1);
+  {
+    std::lock_guard<std::mutex> hold(portal.lock);
+    portal.bind_delay_ms = 0;
+  }
 }
 
 int main(int argc, char **argv) {

@@ -118,6 +118,28 @@ TEST_F(Bindings, PanicKeyIsRegisteredOnlyWhenGlobalIsTrue) {
   }
 }
 
+TEST_F(Bindings, PanicKeyIsAnsweredWhenTheDesktopAnswersAndEachCallOnce) {
+  host.blackout_defers = true;
+  std::string first = call_binding_async("msw_set_panic", "[\"F12\",true]");
+  EXPECT_EQ(wait_reply_for(first, 200), "<no reply>") << "answered before the desktop did";
+  host_answer_blackout(true);
+  EXPECT_EQ(wait_reply(first), "true");
+
+  // A second setting while one still waits: the waiting call is answered false, once.
+  std::string waiting = call_binding_async("msw_set_panic", "[\"F11\",true]");
+  std::string next = call_binding_async("msw_set_panic", "[\"F10\",true]");
+  EXPECT_EQ(wait_reply(waiting), "false");
+  host_answer_blackout(false);  // the desktop refused
+  EXPECT_EQ(wait_reply(next), "false");
+  // Turning it off while one waits answers both at once.
+  waiting = call_binding_async("msw_set_panic", "[\"F9\",true]");
+  std::string off = call_binding_async("msw_set_panic", "[\"F9\",false]");
+  EXPECT_EQ(wait_reply_for(waiting, 0), "false");
+  EXPECT_EQ(wait_reply_for(off, 0), "false");
+  host_answer_blackout(true);  // nothing is held any more: no second answer
+  EXPECT_EQ(wait_reply(waiting), "false");
+}
+
 // --- every binding answers exactly once, whatever it is given
 
 static bool is_string(const std::string &r) {

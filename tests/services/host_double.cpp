@@ -69,10 +69,26 @@ static void host_show_window(void) { host.show_calls++; }
 static bool host_add_tray_icon(void) { return host.tray_present; }
 static void host_raise_panic(void) { host.panic_calls++; }
 
-static bool host_set_blackout_key(const char *name, void (*action)(void)) {
+// The answer held back for a deferred registration, like the real host's wait for the
+// desktop: a new setting gives it up with false first.
+static std::pair<void (*)(bool, void *), void *> held_blackout_answer;
+
+void host_answer_blackout(bool registered) {
+  auto held = held_blackout_answer;
+  held_blackout_answer = {nullptr, nullptr};
+  if (held.first) held.first(registered, held.second);
+}
+
+static void host_set_blackout_key(const char *name, void (*action)(void), void (*answered)(bool, void *),
+                                  void *data) {
+  host_answer_blackout(false);
   host.blackout_names.push_back(name ? name : "");
   host.blackout_action = action;
-  return name && name[0] && host.window && host.blackout_accepts;
+  bool ok = name && name[0] && host.window && host.blackout_accepts;
+  if (ok && host.blackout_defers)
+    held_blackout_answer = {answered, data};
+  else if (answered)
+    answered(ok, data);
 }
 
 // Handed to the services before main runs, so every test program talks to this double.
@@ -124,7 +140,9 @@ std::string call_binding_async(const char *name, const char *args) {
   return id;
 }
 
-std::string wait_reply(const std::string &id) {
+std::string wait_reply(const std::string &id) { return wait_reply_for(id, 30000); }
+
+std::string wait_reply_for(const std::string &id, int timeout_ms) {
   std::unique_lock<std::mutex> hold(reply_lock);
   std::string found = "<no reply>";
   int count = 0;
@@ -137,7 +155,7 @@ std::string wait_reply(const std::string &id) {
       }
     return count > 0;
   };
-  reply_signal.wait_for(hold, std::chrono::seconds(30), answered);
+  reply_signal.wait_for(hold, std::chrono::milliseconds(timeout_ms), answered);
   if (count > 1) return "<" + std::to_string(count) + " replies>";
   return found;
 }

@@ -12,6 +12,7 @@ struct host_record {
   std::vector<std::string> blackout_names;  // "" for a removal
   void (*blackout_action)(void) = nullptr;
   bool blackout_accepts = true;  // answer of host_set_blackout_key for a name
+  bool blackout_defers = false;  // hold the answer until host_answer_blackout, as a slow desktop does
   bool tray_present = true;
   int show_calls = 0;
   int terminate_calls = 0;
@@ -20,6 +21,9 @@ struct host_record {
 };
 
 extern host_record host;
+
+// Gives the black-out key answer held back while blackout_defers was set.
+void host_answer_blackout(bool registered);
 
 // Forgets everything recorded (keeps the window).
 void host_reset(void);
@@ -44,6 +48,7 @@ std::string call_binding_async(const char *name, const char *args);
 
 // The reply to call id once it came (up to 30 s), "<no reply>" or "<2 replies>".
 std::string wait_reply(const std::string &id);
+std::string wait_reply_for(const std::string &id, int timeout_ms);
 
 // The handler for a binding name (null when there is none).
 msw_handler binding_handler(const char *name);

@@ -95,17 +95,9 @@ GdkFilterReturn on_x_event(GdkXEvent *native, GdkEvent *, gpointer) {
 
 }  // namespace
 
-bool hotkey_register(int code, void (*on_press)(void)) {
-  hotkey_unregister();
-  GdkDisplay *display = gdk_display_get_default();
-  unsigned long keysym = keysym_for_key_code(code);
-  if (!keysym) return false;
-  // Without X11 (a Wayland session) no program may grab a key: the desktop portal binds
-  // it for us, where it offers global shortcuts. Its triggers name keys as X keysyms do.
-  if (!display || !GDK_IS_X11_DISPLAY(display)) {
-    const char *trigger = XKeysymToString(keysym);
-    return trigger && portal_shortcut_bind(trigger, on_press);
-  }
+namespace {
+
+bool grab_key(GdkDisplay *display, unsigned long keysym, void (*on_press)(void)) {
   Display *x = GDK_DISPLAY_XDISPLAY(display);
   int keycode = XKeysymToKeycode(x, keysym);
   if (!keycode) return false;
@@ -134,6 +126,23 @@ bool hotkey_register(int code, void (*on_press)(void)) {
   return true;
 }
 
+}  // namespace
+
+void hotkey_register(int code, void (*on_press)(void), void (*answer)(bool, void *), void *data) {
+  hotkey_unregister();
+  GdkDisplay *display = gdk_display_get_default();
+  unsigned long keysym = keysym_for_key_code(code);
+  if (!keysym) return answer(false, data);
+  // Without X11 (a Wayland session) no program may grab a key: the desktop portal binds
+  // it for us, where it offers global shortcuts. Its triggers name keys as X keysyms do.
+  if (!display || !GDK_IS_X11_DISPLAY(display)) {
+    const char *trigger = XKeysymToString(keysym);
+    if (!trigger) return answer(false, data);
+    return portal_shortcut_bind(trigger, on_press, answer, data);
+  }
+  answer(grab_key(display, keysym, on_press), data);
+}
+
 void hotkey_unregister(void) {
   portal_shortcut_release();
   if (!grab.keycode) return;
@@ -146,7 +155,7 @@ void hotkey_unregister(void) {
 
 #else
 
-bool hotkey_register(int, void (*)(void)) { return false; }
+void hotkey_register(int, void (*)(void), void (*answer)(bool, void *), void *data) { answer(false, data); }
 void hotkey_unregister(void) {}
 
 #endif
