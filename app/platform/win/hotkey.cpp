@@ -31,8 +31,9 @@ void stop_watching_release(void) {
 
 }  // namespace
 
-bool hotkey_register(int code, void (*on_press)(void)) {
-  hotkey_unregister();
+namespace {
+
+bool take_key(int code, void (*on_press)(void)) {
   if (code <= 0 || code > 0xFE) return false;
   HWND owner = helper_window();
   if (!owner) return false;
@@ -45,6 +46,14 @@ bool hotkey_register(int code, void (*on_press)(void)) {
   hotkey.code = code;
   hotkey.press_action = on_press;
   return true;
+}
+
+}  // namespace
+
+// Windows answers a hot key registration at once.
+void hotkey_register(int code, void (*on_press)(void), void (*answer)(bool, void *), void *data) {
+  hotkey_unregister();
+  answer(take_key(code, on_press), data);
 }
 
 void hotkey_unregister(void) {
