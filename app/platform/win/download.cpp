@@ -27,6 +27,21 @@ struct address {
   INTERNET_PORT port = 0;
 };
 
+// WinHTTP's own error codes (12001 and up) have their texts in winhttp.dll.
+std::string failure_text(DWORD code) {
+  wchar_t *text = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                               FORMAT_MESSAGE_IGNORE_INSERTS,
+                           GetModuleHandleW(L"winhttp.dll"), code, 0, (wchar_t *)&text, 0, nullptr);
+  std::string out;
+  if (n) {
+    while (n && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L' ')) n--;
+    out = narrow(std::wstring(text, n));
+  }
+  if (text) LocalFree(text);
+  return out.empty() ? error_text(code) : out;
+}
+
 bool split_address(const std::string &url, address *out) {
   std::wstring wide = widen(url);
   URL_COMPONENTS parts = {};
@@ -120,7 +135,7 @@ bool fetch(const std::string &url, HANDLE file, const download_limits &limits) {
       !WinHttpSendRequest(request.handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
                           0, 0) ||
       !WinHttpReceiveResponse(request.handle, nullptr)) {
-    log_failure("download", "%s: %s", url.c_str(), error_text(GetLastError()).c_str());
+    log_failure("download", "%s: %s", url.c_str(), failure_text(GetLastError()).c_str());
     return false;
   }
   bool found = false;
@@ -143,7 +158,7 @@ bool fetch(const std::string &url, HANDLE file, const download_limits &limits) {
   for (;;) {
     DWORD n = 0;
     if (!WinHttpReadData(request.handle, buffer, piece, &n)) {
-      log_failure("download", "%s: %s", url.c_str(), error_text(GetLastError()).c_str());
+      log_failure("download", "%s: %s", url.c_str(), failure_text(GetLastError()).c_str());
       ok = false;
       break;
     }
