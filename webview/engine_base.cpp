@@ -1,6 +1,9 @@
 #include "engine_base.h"
 
 #include <stdlib.h>
+#include <string.h>
+
+#include <memory>
 
 #include "bridge.h"
 
@@ -50,21 +53,36 @@ init_script *engine_base::replace_init_script(init_script *old, const std::strin
 }
 
 // The text of one member of the message, "" when it is missing or unreadable.
-static std::string member(const std::string &message, const char *key) {
-  char *value = json_member(message.c_str(), key);
+static std::string member(const char *message, const char *key) {
+  char *value = json_member(message, key);
   std::string text = value ? value : "";
   free(value);
   return text;
 }
 
 void engine_base::on_message(const std::string &message) {
+  char *text = (char *)malloc(message.size() + 1);
+  if (!text) return;
+  memcpy(text, message.c_str(), message.size() + 1);
+  on_message(text, free);
+}
+
+void engine_base::on_message(char *message, void (*release)(void *)) {
+  // The message owns the arguments until the handler has run: a vault of megabytes is
+  // handed on where it lies, not copied for each step on the window's thread.
+  std::shared_ptr<char> text(message, release);
   auto found = bindings_.find(member(message, "method"));
   if (found == bindings_.end()) return;
   std::string id = member(message, "id");
-  std::string params = member(message, "params");
+  // The arguments are the array's raw text, cut off in place where it ends; anything else
+  // (a string is decoded) is copied, as a page that keeps to the bridge never sends it.
+  const char *begin = nullptr, *end = nullptr;
+  bool in_place = json_member_span(message, "params", &begin, &end) && *begin != '"';
+  std::string other = in_place ? std::string() : member(message, "params");
+  if (in_place) message[end - message] = 0;
   binding b = found->second;
   // The handler runs as its own task, never inside the browser's message event.
-  dispatch([b, id, params] { b.handler(id.c_str(), params.c_str(), b.user); });
+  dispatch([b, id, text, in_place, begin, other] { b.handler(id.c_str(), in_place ? begin : other.c_str(), b.user); });
 }
 
 }  // namespace webview

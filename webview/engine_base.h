@@ -36,6 +36,9 @@ class engine_base {
 
   // One message posted by the page (UTF-8 text): {"id":…,"method":…,"params":[…]}.
   void on_message(const std::string &message);
+  // The same for a NUL-terminated message the engine takes over; `release` frees it once
+  // the handler has run or the message is dropped.
+  void on_message(char *message, void (*release)(void *));
 
   virtual void run() = 0;
   virtual void terminate() = 0;

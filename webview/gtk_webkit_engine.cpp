@@ -168,8 +168,7 @@ void gtk_webkit_engine::on_script_message(WebKitUserContentManager *, WebKitJava
   if (!jsc_value_is_string(value)) return;
   char *text = jsc_value_to_string(value);
   if (!text) return;
-  static_cast<gtk_webkit_engine *>(self)->on_message(text);
-  g_free(text);
+  static_cast<gtk_webkit_engine *>(self)->on_message(text, g_free);
 }
 
 // The page may read the clipboard (paste into the composer); every other request keeps

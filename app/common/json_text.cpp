@@ -8,6 +8,10 @@
 // trust them: every scan stops at the terminating NUL, and no output can outgrow the
 // buffer sized for it up front.
 
+// Decodes the body of a JSON string into out, which may be the body itself; answers the
+// end of what it wrote.
+static char *unescape_to(const char *begin, const char *end, char *out);
+
 static bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 static const char *skip_space(const char *p) {
@@ -71,7 +75,8 @@ static char *read_value(const char *p, char closer, const char **after) {
   return copy_bytes(p, end);
 }
 
-char *json_arg(const char *args, int index) {
+// Where element `index` of the array text `args` begins, or null when there is none.
+static const char *element_at(const char *args, int index) {
   if (!args || index < 0) return nullptr;
   const char *p = skip_space(args);
   if (*p != '[') return nullptr;
@@ -79,8 +84,7 @@ char *json_arg(const char *args, int index) {
   for (int counter = 0;; counter++) {
     p = skip_space(p);
     if (!*p || *p == ']') return nullptr;
-    const char *after = nullptr;
-    if (counter == index) return read_value(p, ']', &after);
+    if (counter == index) return p;
     // Skipped elements are only stepped over, never copied.
     if (*p == '"') {
       const char *close = string_end(p);
@@ -93,6 +97,36 @@ char *json_arg(const char *args, int index) {
     p = skip_space(p);
     if (*p == ',') p++;
   }
+}
+
+char *json_arg(const char *args, int index) {
+  const char *p = element_at(args, index);
+  if (!p) return nullptr;
+  const char *after = nullptr;
+  return read_value(p, ']', &after);
+}
+
+bool json_arg_in_place(std::string *args, int index) {
+  if (!args) return false;
+  const char *text = args->c_str();
+  const char *p = element_at(text, index);
+  if (!p) return false;
+  char *out = &(*args)[0];
+  size_t length;
+  if (*p == '"') {
+    const char *close = string_end(p);
+    if (!close) return false;
+    // Decoding writes no further than it has read, so it may run over its own input.
+    length = (size_t)(unescape_to(p + 1, close, out) - out);
+  } else {
+    const char *end = raw_end(p, ']');
+    if (!end) return false;
+    while (end > p && is_space(end[-1])) end--;
+    length = (size_t)(end - p);
+    memmove(out, p, length);
+  }
+  args->resize(length);
+  return true;
 }
 
 char *json_member(const char *object, const char *key) {
@@ -119,6 +153,52 @@ char *json_member(const char *object, const char *key) {
     free(value);
     p = skip_space(after);
     if (*p != ',') return nullptr;
+    p++;
+  }
+}
+
+bool json_member_span(const char *object, const char *key, const char **begin, const char **end) {
+  if (!object || !key || !begin || !end) return false;
+  const char *p = skip_space(object);
+  if (*p != '{') return false;
+  p++;
+  size_t key_length = strlen(key);
+  for (;;) {
+    p = skip_space(p);
+    if (*p != '"') return false;
+    const char *close = string_end(p);
+    if (!close) return false;
+    // A name with escapes is decoded to compare it; a plain one is compared where it is.
+    bool wanted;
+    if (memchr(p + 1, '\\', (size_t)(close - p - 1))) {
+      char *name = json_unescape(p + 1, close);
+      if (!name) return false;
+      wanted = strcmp(name, key) == 0;
+      free(name);
+    } else {
+      wanted = (size_t)(close - p - 1) == key_length && memcmp(p + 1, key, key_length) == 0;
+    }
+    p = skip_space(close + 1);
+    if (*p != ':') return false;
+    p = skip_space(p + 1);
+    if (!*p) return false;
+    const char *value_end;
+    if (*p == '"') {
+      const char *value_close = string_end(p);
+      if (!value_close) return false;
+      value_end = value_close + 1;
+    } else {
+      value_end = raw_end(p, '}');
+      if (!value_end) return false;
+      while (value_end > p && is_space(value_end[-1])) value_end--;
+    }
+    if (wanted) {
+      *begin = p;
+      *end = value_end;
+      return true;
+    }
+    p = skip_space(value_end);
+    if (*p != ',') return false;
     p++;
   }
 }
@@ -166,6 +246,11 @@ char *json_unescape(const char *begin, const char *end) {
   // enough for the output.
   char *out = (char *)malloc((size_t)(end - begin) + 1);
   if (!out) return nullptr;
+  *unescape_to(begin, end, out) = 0;
+  return out;
+}
+
+static char *unescape_to(const char *begin, const char *end, char *out) {
   char *o = out;
   const char *p = begin;
   while (p < end) {
@@ -201,8 +286,7 @@ char *json_unescape(const char *begin, const char *end) {
     }
     o = put_utf8(o, cp);
   }
-  *o = 0;
-  return out;
+  return o;
 }
 
 char *json_quote(const char *bytes, size_t length) {

@@ -17,6 +17,16 @@ char *json_arg(const char *args, int index);
 // the object can't be read up to it.
 char *json_member(const char *object, const char *key);
 
+// Where the value of the first member named `key` of `object` lies, as its raw text (a
+// string with its quotes, trailing white space cut): [*begin, *end). False where
+// json_member would answer null. For a large value that is not to be copied.
+bool json_member_span(const char *object, const char *key, const char **begin, const char **end);
+
+// What json_arg answers for element `index`, written over `args` itself: decoding never
+// makes a text longer, so a large argument needs no second buffer. False, and `args` left
+// as it was, when the element is missing or unreadable.
+bool json_arg_in_place(std::string *args, int index);
+
 // Decodes the body of a JSON string (the bytes between its quotes) into UTF-8.
 char *json_unescape(const char *begin, const char *end);
 

@@ -14,5 +14,6 @@ bool vault_job_add(vault_job_kind kind, const char *id, const char *args);
 // the page asked for earlier lands after the files are gone.
 void vault_jobs_wait(void);
 
-// The work of one job, on the calling thread: answers the call.
-void vault_job_run(vault_job_kind kind, const std::string &id, const std::string &args);
+// The work of one job, on the calling thread: answers the call. It may reuse `args` as its
+// own buffer (a write decodes its text there).
+void vault_job_run(vault_job_kind kind, const std::string &id, std::string *args);

@@ -2,6 +2,9 @@
 // in for the platform and runs dispatched tasks when the test says so.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <string.h>
+
 #include <deque>
 #include <string>
 #include <vector>
@@ -145,6 +148,39 @@ TEST(EngineBase, AMessageBecomesAHandlerTaskAndTheReplyAScript) {
   EXPECT_EQ(e.evaluated[0], "window.__webview__.onReply(\"00ff\", 0, \"a\\nb\")");
   EXPECT_EQ(e.evaluated[1], "window.__webview__.onReply(\"0100\", 0)");
   EXPECT_EQ(e.evaluated[2], "window.__webview__.onReply(\"0101\", 0, \"\xEF\xBF\xBD\")");
+}
+
+// A message the engine takes over is freed exactly once: after its handler has run, or at
+// once when it is dropped. The arguments the handler sees are the array's text, however
+// large, and a params member that is a string still arrives decoded.
+int released = 0;
+void count_release(void *p) {
+  released++;
+  free(p);
+}
+char *owned_copy(const std::string &text) { return strdup(text.c_str()); }
+
+TEST(EngineBase, ATakenMessageLivesUntilItsHandlerHasRunAndNoLonger) {
+  recording_engine e;
+  e.bind("msw_write_vault", record, nullptr);
+  calls.clear();
+  released = 0;
+  std::string large = std::string(4 << 20, 'Q');
+  e.on_message(owned_copy("{\"id\":\"a1\",\"method\":\"msw_write_vault\",\"params\":[\"" + large + "\"]}"),
+               count_release);
+  EXPECT_EQ(released, 0) << "the handler has not run yet";
+  e.on_message(owned_copy("{\"id\":\"a2\",\"method\":\"msw_nothing\",\"params\":[]}"), count_release);
+  e.on_message(owned_copy("not json"), count_release);
+  EXPECT_EQ(released, 2) << "dropped messages are freed at once";
+  e.on_message(owned_copy("{\"params\":\"[\\\"s\\\"]\",\"method\":\"msw_write_vault\",\"id\":\"a3\"}"),
+               count_release);
+  e.run_tasks();
+  EXPECT_EQ(released, 4);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].id, "a1");
+  EXPECT_EQ(calls[0].args, "[\"" + large + "\"]");
+  EXPECT_EQ(calls[1].id, "a3");
+  EXPECT_EQ(calls[1].args, "[\"s\"]");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "json_text.h"
 
@@ -179,6 +180,55 @@ TEST(JsonValid, AcceptsExactlyOneValue) {
     EXPECT_FALSE(json_valid(bad)) << bad;
   EXPECT_TRUE(json_valid(std::string(256, '[') + std::string(256, ']')));
   EXPECT_FALSE(json_valid(std::string(300, '[') + std::string(300, ']')));
+}
+
+// Decoding over the arguments' own buffer: escapes of every width, in both directions of
+// the text's length, and the element after others, give what json_arg gives.
+TEST(JsonArgInPlace, GivesWhatJsonArgGivesInTheSameBuffer) {
+  const std::vector<std::pair<std::string, int>> cases = {
+      {"[\"a\\\"b\\\\c\\n\"]", 0},
+      {"[\"\\u00e9\\ud83d\\ude00\\u20ac x\\ud800 y\\uZZZZ\"]", 0},
+      {"[1, {\"k\":[\"],\"]} , \"last\\/\"]", 2},
+      {"[1, {\"k\":[\"],\"]} , \"last\"]", 1},
+      {"[ true  ]", 0},
+      {"[\"\"]", 0},
+  };
+  for (const auto &c : cases) {
+    std::string args = c.first;
+    const char *before = args.data();
+    ASSERT_TRUE(json_arg_in_place(&args, c.second)) << c.first;
+    EXPECT_EQ(args, arg(c.first.c_str(), c.second)) << c.first;
+    EXPECT_EQ(args.data(), before) << "no new buffer for " << c.first;
+  }
+  std::string big = "[\"" + std::string(3 << 20, 'A') + "\\u0041\"]";
+  ASSERT_TRUE(json_arg_in_place(&big, 0));
+  EXPECT_EQ(big, std::string((3 << 20) + 1, 'A'));
+}
+
+TEST(JsonArgInPlace, LeavesTheTextAloneWhenThereIsNoSuchElement) {
+  for (const char *text : {"[]", "[1]", "[\"open", "{\"a\":1}", ""}) {
+    std::string args = text;
+    EXPECT_FALSE(json_arg_in_place(&args, 1)) << text;
+    EXPECT_EQ(args, text);
+  }
+  EXPECT_FALSE(json_arg_in_place(nullptr, 0));
+}
+
+// A member's span is the raw text of its value, found as json_member finds it.
+TEST(JsonMemberSpan, PointsAtTheRawValueInsideTheText) {
+  std::string message = "{\"id\":\"0a\",\"me\\u0074hod\":\"m\", \"params\" : [\"x\",{\"y\":\"}\"}]  }";
+  auto span = [&](const char *key) {
+    const char *b = nullptr, *e = nullptr;
+    if (!json_member_span(message.c_str(), key, &b, &e)) return std::string("<none>");
+    EXPECT_TRUE(b >= message.data() && e <= message.data() + message.size());
+    return std::string(b, e);
+  };
+  EXPECT_EQ(span("id"), "\"0a\"");
+  EXPECT_EQ(span("method"), "\"m\"");  // a name written with an escape is still found
+  EXPECT_EQ(span("params"), "[\"x\",{\"y\":\"}\"}]");
+  EXPECT_EQ(span("nothing"), "<none>");
+  message = "{\"id\":\"unterminated";
+  EXPECT_EQ(span("params"), "<none>");
 }
 
 }  // namespace
