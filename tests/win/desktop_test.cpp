@@ -21,31 +21,13 @@
 #include "app/platform/win/notify_field.h"
 #include "app/platform/win/window_helper.h"
 #include "bridge_contract.h"
+#include "tests/win/desktop_hand.h"
+#include "tests/win/message_pump.h"
 
 namespace {
 
-// Runs this thread's messages until done() holds or ms have passed; answers done().
-template <class F>
-bool pump_until(F done, int ms = 3000) {
-  DWORD end = GetTickCount() + ms;
-  for (;;) {
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&m);
-      DispatchMessageW(&m);
-    }
-    if (done()) return true;
-    if ((int)(end - GetTickCount()) <= 0) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-  }
-}
-
 bool running_on_wine() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-void pump(int ms) {
-  pump_until([] { return false; }, ms);
 }
 
 std::wstring raw_clipboard_text() {
@@ -134,7 +116,9 @@ TEST(Window, CloseHidesWhileTheHostWantsItAndClosesOtherwise) {
   EXPECT_TRUE(pump_until([] { return last_focus_is(true); }));
   EXPECT_TRUE(window_in_front(w));
 
+  size_t told = wlog.focus.size();
   SendMessageW(w, WM_CLOSE, 0, 0);
+  EXPECT_EQ(wlog.focus.size(), told);  // the host tells the loss after "hidden"
   EXPECT_EQ(wlog.close_asks, 1);
   EXPECT_EQ(wlog.hidden, 1);
   EXPECT_TRUE(IsWindow(w));
@@ -264,39 +248,6 @@ void on_quit() { quits++; }
 void on_balloon_click() { balloon_clicks++; }
 const tray_actions test_tray = {on_open, on_quit};
 
-// Whether the shell knows our icon: a change to it succeeds only then.
-bool shell_has_icon() {
-  NOTIFYICONDATAW record = {};
-  record.cbSize = sizeof record;
-  record.hWnd = helper_window();
-  record.uID = 1;
-  record.uFlags = NIF_TIP;
-  wcscpy(record.szTip, L"mosswire");
-  return Shell_NotifyIconW(NIM_MODIFY, &record);
-}
-
-void tray_event(UINT event) { SendMessageW(helper_window(), tray_callback_message, 1, event); }
-
-// Chooses a tray menu item with the keyboard once the menu is up, from another thread as
-// the user's hand would; `keys` are the arrow presses before Enter.
-std::thread choose_menu_item(UINT arrow, int presses) {
-  return std::thread([arrow, presses] {
-    HWND menu = nullptr;
-    for (int i = 0; i < 250 && !menu; i++) {
-      Sleep(20);
-      menu = FindWindowW(L"#32768", nullptr);
-      if (menu && !IsWindowVisible(menu)) menu = nullptr;
-    }
-    if (!menu) return;
-    for (int i = 0; i < presses; i++) {
-      PostMessageW(menu, WM_KEYDOWN, arrow, 0);
-      PostMessageW(menu, WM_KEYUP, arrow, 0xC0000000);
-    }
-    PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
-    PostMessageW(menu, WM_KEYUP, VK_RETURN, 0xC0000000);
-  });
-}
-
 }  // namespace
 
 TEST(Tray, IconItsClicksAndItsMenu) {
@@ -406,20 +357,6 @@ namespace {
 int presses = 0;
 void on_blackout() { presses++; }
 
-void key(WORD vk, bool down) {
-  INPUT input = {};
-  input.type = INPUT_KEYBOARD;
-  input.ki.wVk = vk;
-  input.ki.wScan = (WORD)MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
-  input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-  ASSERT_EQ(SendInput(1, &input, sizeof input), 1u);
-}
-
-void tap(WORD vk) {
-  key(vk, true);
-  key(vk, false);
-}
-
 // Registers the black-out key; the Windows layer must answer before returning, once.
 bool register_now(int code) {
   struct seen_answers {
@@ -433,13 +370,6 @@ bool register_now(int code) {
   }, &seen);
   EXPECT_EQ(seen.count, 1);
   return seen.registered;
-}
-
-// Whether anyone could take vk without modifiers now, i.e. nobody holds it.
-bool key_free(WORD vk) {
-  if (!RegisterHotKey(nullptr, 77, MOD_NOREPEAT, vk)) return false;
-  UnregisterHotKey(nullptr, 77);
-  return true;
 }
 
 }  // namespace

@@ -48,8 +48,10 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam,
       if (main_window.closing_for_good || !main_window.events.close_hides ||
           !main_window.events.close_hides())
         break;  // the web view closes the window, which ends its message loop
-      ShowWindow(window, SW_HIDE);
+      // The host tells the page "away" and then the focus loss itself: the deactivation
+      // that hiding brings is not told on its own before that.
       main_window.last_focus = 0;
+      ShowWindow(window, SW_HIDE);
       if (main_window.events.hidden) main_window.events.hidden();
       return 0;
     case WM_NCDESTROY:
