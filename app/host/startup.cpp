@@ -39,6 +39,15 @@ int msw_start(int argc, char **argv, const host_wiring &wiring) {
     return 1;
   }
 
+  // The engine first, then the page is asked for as soon as the asset server answers: the
+  // engine's web and network processes take longest to start, and they start with the
+  // first navigation. The rest of the host is set up while they do; the bindings' scripts
+  // reach the page before its first document is made, since that waits for the page's
+  // answer from the server.
+  webview::engine *view = webview::create();
+  if (!view) return fail(no_webkit_text);
+  host_view = view;
+
   // The random source is checked: a predictable token would let other programs on this
   // machine reach the page.
   if (make_path_token(site.token) != 0) return fail(start_failed_text);
@@ -49,20 +58,17 @@ int msw_start(int argc, char **argv, const host_wiring &wiring) {
   site.count = msw_asset_count;
   if (asset_start_thread(&site) != 0) return fail(start_failed_text);
 
-  if (wiring.starting) wiring.starting();
+  char url[512];
+  snprintf(url, sizeof url, "http://127.0.0.1:%d/%s/index.html", port, site.token);
+  view->navigate(url);
 
-  webview::engine *view = webview::create();
-  if (!view) return fail(no_webkit_text);
-  host_view = view;
   view->set_title("mosswire");
   view->set_size(760, 520, true);
   view->set_size(1100, 720, false);
   for (int i = 0; i < wiring.call_count; i++) view->bind(wiring.calls[i].name, wiring.calls[i].handler, nullptr);
   view->dispatch([view] { window_setup(view); });
 
-  char url[512];
-  snprintf(url, sizeof url, "http://127.0.0.1:%d/%s/index.html", port, site.token);
-  view->navigate(url);
+  if (wiring.starting) wiring.starting();
 
   // A session that logs out (or a terminal's Ctrl+C) ends the program the way the tray's
   // Quit does, so the black-out key and the tray icon are taken down in order.

@@ -4,8 +4,9 @@
 #include "app/common/native_call.h"
 
 // What main.cpp hands the host: the native functions to bind into the page, a task run
-// once this copy is known to be the only one, before the window is made, and one run when
-// the message loop has ended, while the window still takes replies.
+// once this copy is known to be the only one, while the browser engine starts and before
+// the page is loaded, and one run when the message loop has ended, while the window still
+// takes replies.
 struct host_wiring {
   const native_binding *calls;
   int call_count;
