@@ -2,9 +2,13 @@
 // start-up benchmark runs it beside the program to see what the host and its engine
 // settings add. It loads one address (a file:// page) and prints, like the window-test
 // variant of the program, "mark NAME NANOSECONDS" (CLOCK_MONOTONIC) when the page calls
-// window.msw_mark(NAME).
+// window.msw_mark(NAME). Each SCRIPT file is added like the program's own scripts: at the
+// start of every document of the top frame. SIGTERM ends it as the program ends, through
+// its main loop.
 //
-//   bare_window URL
+//   bare_window URL [SCRIPT...]
+#include <glib-unix.h>
+#include <signal.h>
 #include <stdio.h>
 #include <time.h>
 #include <webkit2/webkit2.h>
@@ -25,7 +29,7 @@ void on_mark(WebKitUserContentManager *, WebKitJavascriptResult *result, gpointe
 
 int main(int argc, char **argv) {
   if (argc < 2) {
-    fprintf(stderr, "usage: bare_window URL\n");
+    fprintf(stderr, "usage: bare_window URL [SCRIPT...]\n");
     return 2;
   }
   gtk_init(&argc, &argv);
@@ -37,6 +41,22 @@ int main(int argc, char **argv) {
       WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
   webkit_user_content_manager_add_script(content, script);
   webkit_user_script_unref(script);
+  for (int i = 2; i < argc; i++) {
+    gchar *text = nullptr;
+    if (!g_file_get_contents(argv[i], &text, nullptr, nullptr)) {
+      fprintf(stderr, "bare_window: cannot read %s\n", argv[i]);
+      return 2;
+    }
+    WebKitUserScript *extra = webkit_user_script_new(text, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                     WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content, extra);
+    webkit_user_script_unref(extra);
+    g_free(text);
+  }
+  g_unix_signal_add(SIGTERM, [](gpointer) -> gboolean {
+    gtk_main_quit();
+    return G_SOURCE_REMOVE;
+  }, nullptr);
 
   GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_default_size(GTK_WINDOW(window), 1100, 720);
