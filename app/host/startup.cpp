@@ -39,11 +39,10 @@ int msw_start(int argc, char **argv, const host_wiring &wiring) {
     return 1;
   }
 
-  // The engine first, then the page is asked for as soon as the asset server answers: the
-  // engine's web and network processes take longest to start, and they start with the
-  // first navigation. The rest of the host is set up while they do; the bindings' scripts
-  // reach the page before its first document is made, since that waits for the page's
-  // answer from the server.
+  // The engine first, then the page is asked for as soon as the asset server answers and
+  // the bindings are in place: the engine's web and network processes take longest to
+  // start, and the rest of the host (window, tray, the services' own start) is set up
+  // while they do.
   webview::engine *view = webview::create();
   if (!view) return fail(no_webkit_text);
   host_view = view;
@@ -58,6 +57,8 @@ int msw_start(int argc, char **argv, const host_wiring &wiring) {
   site.count = msw_asset_count;
   if (asset_start_thread(&site) != 0) return fail(start_failed_text);
 
+  // Every engine must have the bindings' scripts before the first document is made.
+  for (int i = 0; i < wiring.call_count; i++) view->bind(wiring.calls[i].name, wiring.calls[i].handler, nullptr);
   char url[512];
   snprintf(url, sizeof url, "http://127.0.0.1:%d/%s/index.html", port, site.token);
   view->navigate(url);
@@ -65,7 +66,6 @@ int msw_start(int argc, char **argv, const host_wiring &wiring) {
   view->set_title("mosswire");
   view->set_size(760, 520, true);
   view->set_size(1100, 720, false);
-  for (int i = 0; i < wiring.call_count; i++) view->bind(wiring.calls[i].name, wiring.calls[i].handler, nullptr);
   view->dispatch([view] { window_setup(view); });
 
   if (wiring.starting) wiring.starting();
