@@ -37,8 +37,26 @@ bool shell_has_icon() {
 
 void tray_event(UINT event) { SendMessageW(helper_window(), tray_callback_message, 1, event); }
 
-std::thread choose_menu_item(UINT arrow, int presses) {
-  return std::thread([arrow, presses] {
+// The items of an open pop-up menu, read through its window.
+void read_menu(HWND menu_window, menu_seen *seen) {
+  HMENU menu = (HMENU)SendMessageW(menu_window, MN_GETHMENU, 0, 0);
+  if (!menu) return;
+  for (int i = 0; i < GetMenuItemCount(menu); i++) {
+    wchar_t text[64] = L"";
+    UINT state = GetMenuState(menu, i, MF_BYPOSITION);
+    if (state & MF_SEPARATOR) {
+      seen->items += L"-";
+    } else {
+      GetMenuStringW(menu, i, text, 64, MF_BYPOSITION);
+      seen->items += text;
+    }
+    seen->items += L"|";
+  }
+  seen->default_command = (int)GetMenuDefaultItem(menu, FALSE, 0);
+}
+
+std::thread choose_menu_item(UINT arrow, int presses, menu_seen *seen) {
+  return std::thread([arrow, presses, seen] {
     HWND menu = nullptr;
     for (int i = 0; i < 250 && !menu; i++) {
       Sleep(20);
@@ -46,6 +64,7 @@ std::thread choose_menu_item(UINT arrow, int presses) {
       if (menu && !IsWindowVisible(menu)) menu = nullptr;
     }
     if (!menu) return;
+    if (seen) read_menu(menu, seen);
     for (int i = 0; i < presses; i++) {
       PostMessageW(menu, WM_KEYDOWN, arrow, 0);
       PostMessageW(menu, WM_KEYUP, arrow, 0xC0000000);

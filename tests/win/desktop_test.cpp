@@ -263,9 +263,12 @@ TEST(Tray, IconItsClicksAndItsMenu) {
   EXPECT_EQ(quits, 0);
 
   // Down once from the top is "Open mosswire"; up once wraps to "Quit mosswire".
-  std::thread hand = choose_menu_item(VK_DOWN, 1);
+  menu_seen menu;
+  std::thread hand = choose_menu_item(VK_DOWN, 1, &menu);
   tray_event(WM_RBUTTONUP);
   hand.join();
+  EXPECT_EQ(menu.items, L"Open mosswire|-|Quit mosswire|");
+  EXPECT_EQ(menu.default_command, 1);  // Open, shown bold
   EXPECT_EQ(opens, 2);
   EXPECT_EQ(quits, 0);
   hand = choose_menu_item(VK_UP, 1);
