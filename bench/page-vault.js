@@ -92,29 +92,42 @@ async function pageBenchCreate(pin, rooms, per, saves, standIn) {
     const answer = standIn ? Promise.resolve(true) : native.apply(this, arguments);
     return answer.then((r) => { writes.push(performance.now() - t0); return r; });
   };
+  const steps = { data: [], seal: [], text: [] };
   for (let i = 0; i < saves; i++) {
     Vault.data.settings.n = i;
     const w = await pageBenchWatch(() => Vault.saveNow());
     times.push(w.ms);
     gaps.push(w.gap);
     if (w.longTask !== null) longTasks.push(w.longTask);
+    const t = Vault.lastSave;
+    if (t) for (const k of Object.keys(steps)) steps[k].push(t[k]);
   }
   await Vault.lock();
   window.msw_write_vault = native;
+  // The bridge's share of the native write: the same text sent to a native function that
+  // ignores its argument (no worker, no file), watched like a save.
+  const bridge = [], bridgeGaps = [];
+  if (!standIn && last !== null) {
+    for (let i = 0; i < saves; i++) {
+      const w = await pageBenchWatch(() => msw_focused(last));
+      bridge.push(w.ms);
+      bridgeGaps.push(w.gap);
+    }
+  }
   if (standIn && last !== null) await native(last);
-  return { bytes, saves: times, gaps, longTasks, writes: writes.slice(-saves) };
+  return { bytes, saves: times, gaps, longTasks, writes: writes.slice(-saves), steps, bridge, bridgeGaps, fileBytes: last ? last.length : 0 };
 }
 
-// Two parallel 600,000-round PBKDF2 derivations, as an unlock makes them: the engine's
-// own floor for an unlock.
-async function pageBenchFloor(pin) {
+// `count` (two unless told) parallel 600,000-round PBKDF2 derivations, as an unlock makes
+// them: the engine's own floor for an unlock.
+async function pageBenchFloor(pin, count = 2) {
   const s = crypto.subtle;
   const t0 = performance.now();
   const one = async () => {
     const material = await s.importKey('raw', new TextEncoder().encode(pin + '|secret'), 'PBKDF2', false, ['deriveBits']);
     return s.deriveBits({ name: 'PBKDF2', hash: 'SHA-256', salt: crypto.getRandomValues(new Uint8Array(16)), iterations: Vault.ITER }, material, 256);
   };
-  await Promise.all([one(), one()]);
+  await Promise.all(Array.from({ length: count }, one));
   return performance.now() - t0;
 }
 
@@ -125,17 +138,18 @@ async function pageBenchUnlock(pin, runs) {
   const l0 = performance.now();
   await Vault.load();
   const load = performance.now() - l0;
-  const unlocks = [], floors = [];
+  const unlocks = [], floors = [], singles = [];
   await pageBenchFloor(pin);  // warms the engine's crypto up, not counted
   for (let i = 0; i < runs; i++) {
     floors.push(await pageBenchFloor(pin));
+    singles.push(await pageBenchFloor(pin, 1));
     const t0 = performance.now();
     const r = await Vault.unlock(pin);
     unlocks.push(performance.now() - t0);
     if (r !== 'ok') throw new Error('unlock answered ' + r);
     await Vault.lock();
   }
-  return { load, unlocks, floors };
+  return { load, unlocks, floors, singles };
 }
 
 module.exports = { pageBenchData, pageBenchWatch, pageBenchCreate, pageBenchFloor, pageBenchUnlock };

@@ -28,6 +28,7 @@ var Vault = (function () {
   var timer = null;      // pending debounced save
   var chain = Promise.resolve(); // every write runs after the one before; never rejects
   var sealed = null;     // { ct, bytes }: the header's ct text and its bytes, decoded once
+  var lastTimes = null;  // how long the last write's steps took, in ms
 
   function utf8(s) { return new TextEncoder().encode(s); }
   function text(buf) { return new TextDecoder().decode(buf); }
@@ -104,13 +105,43 @@ var Vault = (function () {
 
   // toB64 in pieces of a multiple of 3 bytes, which join into the same Base64 text.
   async function toB64Sliced(bytes, slice) {
-    if (typeof bytes.toBase64 === 'function') return bytes.toBase64();
     var parts = [];
     for (var i = 0; i < bytes.length; i += 0x30000) {
-      parts.push(toB64(bytes.subarray(i, i + 0x30000)));
+      var piece = bytes.subarray(i, i + 0x30000);
+      parts.push(typeof piece.toBase64 === 'function' ? piece.toBase64() : toB64(piece));
       await pause(slice);
     }
     return parts.join('');
+  }
+
+  // The UTF-8 bytes of the pieces of text, written a piece at a time into one buffer that
+  // is kept from save to save: neither the whole text nor a fresh buffer of megabytes is
+  // made for each save. Answers the bytes written (a view of the kept buffer).
+  var plainBuffer = null;
+  async function utf8Sliced(pieces, slice) {
+    var units = 0;
+    for (var i = 0; i < pieces.length; i++) units += pieces[i].length;
+    // Mostly ASCII: about one byte a unit; the buffer grows when the text needs more.
+    if (!plainBuffer || plainBuffer.length < units) plainBuffer = new Uint8Array(units + (units >> 3) + 1024);
+    var coder = new TextEncoder(), at = 0;
+    for (var p = 0; p < pieces.length; p++) {
+      var piece = pieces[p];
+      // A piece needs at most three bytes a unit.
+      if (plainBuffer.length - at < piece.length * 3) {
+        var more = new Uint8Array(Math.max(plainBuffer.length * 2, at + piece.length * 3));
+        more.set(plainBuffer.subarray(0, at));
+        plainBuffer.fill(0);
+        plainBuffer = more;
+      }
+      at += coder.encodeInto(piece, plainBuffer.subarray(at)).written;
+      await pause(slice);
+    }
+    return plainBuffer.subarray(0, at);
+  }
+
+  // The kept buffer holds the vault's plain text: it is cleared when the vault locks.
+  function forgetPlain() {
+    if (plainBuffer) plainBuffer.fill(0);
   }
 
   // The header's text, exactly as JSON.stringify would give it with this iv and ct, but
@@ -184,15 +215,20 @@ var Vault = (function () {
   async function writeOnce() {
     var k = key;
     if (!k) return;
+    var t0 = performance.now(), times = {};
     var slice = newSlice();
     var iv = random(12);
     var parts = [];
     await stringify(data, 3, parts, slice);
     if (key !== k) return;
-    var plain = utf8(parts.join(''));
+    var plain = await utf8Sliced(parts, slice);
     parts = null;
-    await pause(slice);
+    if (key !== k) return;
+    var t1 = performance.now();
+    times.data = t1 - t0;
     var ct = new Uint8Array(await subtle.encrypt({ name: 'AES-GCM', iv: iv }, k, plain));
+    var t2 = performance.now();
+    times.seal = t2 - t1;
     slice = newSlice();
     var ctText = await toB64Sliced(ct, slice);
     if (key !== k) return;
@@ -204,8 +240,12 @@ var Vault = (function () {
     header.iv = ivText;
     header.ct = ctText;
     sealed = { ct: ctText, bytes: ct };
+    var t3 = performance.now();
+    times.text = t3 - t2;
     var ok = false;
     try { ok = await msw_write_vault(out); } catch (e) { ok = false; }
+    times.write = performance.now() - t3;
+    lastTimes = times;
     if (ok !== true) throw new Error("Couldn't save");
   }
 
@@ -252,22 +292,33 @@ var Vault = (function () {
     async unlock(pin) {
       if (!header) return 'wrong';
       var h = header;
-      // Both derivations run at once. The wipe PIN's answer matters only when the PIN
-      // does not open the vault, so a right PIN goes on as soon as its own bytes are there.
-      var wiping = isWipePin(pin, h);
-      wiping.catch(function () {});
+      // The wipe PIN is derived on every attempt, but only once the blob's decryption has
+      // been asked for: an engine that runs its crypto one operation at a time (WebKit does)
+      // would otherwise make the right PIN wait for a derivation whose answer only matters
+      // when the PIN does not open the vault.
+      var wiping = null;
+      function wipeCheck() {
+        if (!wiping) {
+          wiping = isWipePin(pin, h);
+          wiping.catch(function () {});
+        }
+        return wiping;
+      }
       var bytes = await derive(pin, h.salt, h.iter);
       var k, opened;
       try {
         if (typeof h.iv !== 'string' || typeof h.ct !== 'string') throw new Error('no blob');
-        var hashing = hashOf(bytes);
         k = await blobKey(bytes);
-        var plain = await subtle.decrypt({ name: 'AES-GCM', iv: fromB64(h.iv) }, k, sealedBytes(h));
-        opened = JSON.parse(text(plain));
+        var opening = subtle.decrypt({ name: 'AES-GCM', iv: fromB64(h.iv) }, k, sealedBytes(h));
+        var hashing = hashOf(bytes);
+        opening.catch(function () {});
+        hashing.catch(function () {});
+        wipeCheck();
+        opened = JSON.parse(text(await opening));
         if (!opened || typeof opened !== 'object' || Array.isArray(opened)) throw new Error('not a vault');
         var ph = await hashing;
       } catch (e) {
-        return (await wiping) ? 'wipe' : 'wrong';
+        return (await wipeCheck()) ? 'wipe' : 'wrong';
       }
       key = k;
       pinHash = ph;
@@ -340,10 +391,14 @@ var Vault = (function () {
       key = null;
       pinHash = null;
       data = null;
-      return chain.then(function () {});
+      chain = chain.then(forgetPlain);
+      return chain;
     },
 
     get data() { return data; },
+    // The last write's steps in ms: data (serialising and encoding), seal (encryption),
+    // text (Base64 and the header) and write (the native write, answered once durable).
+    get lastSave() { return lastTimes && Object.assign({}, lastTimes); },
     get exists() { return !!header; },
     get theme() { return header && typeof header.theme === 'string' ? header.theme : undefined; },
   };

@@ -59,8 +59,9 @@ function turnChannel(counter) {
   };
 }
 
-// One page load: a fresh Vault over the given store. `hooks.encrypt` may wrap AES-GCM
-// encryption to pause a write half-way; `hooks.clock` stands in for performance.
+// One page load: a fresh Vault over the given store. `hooks.encrypt` and `hooks.deriveBits`
+// may wrap those operations (they get the call and its arguments) to pause them half-way;
+// `hooks.clock` stands in for performance.
 function page(store, hooks = {}) {
   const calls = [];
   const natives = mswNativeDouble({ store, calls });
@@ -69,7 +70,8 @@ function page(store, hooks = {}) {
     getRandomValues: (a) => globalThis.crypto.getRandomValues(a),
     subtle: new Proxy(subtle, {
       get(target, name) {
-        if (name === 'encrypt' && hooks.encrypt) return (...a) => hooks.encrypt(() => target.encrypt(...a));
+        if (name === 'encrypt' && hooks.encrypt) return (...a) => hooks.encrypt(() => target.encrypt(...a), a);
+        if (name === 'deriveBits' && hooks.deriveBits) return (...a) => hooks.deriveBits(() => target.deriveBits(...a), a);
         const v = target[name];
         return typeof v === 'function' ? v.bind(target) : v;
       },
@@ -244,6 +246,31 @@ test('PINs and the wipe PIN', async (t) => {
     await Vault.load();
     assert.equal(await Vault.unlock('1111'), 'ok');
     assert.equal(await Vault.check('1111'), 'ok');
+  });
+
+  await t.test('the right PIN opens without waiting for the wipe PIN, which is still derived', async () => {
+    const store = memoryStore();
+    await handMade(store, { pin: '1111', wipe: '9999', iter: 1000, data: { n: 1 } });
+    let derived = 0;
+    let release;
+    const held = new Promise((r) => { release = r; });
+    // The second derivation of an attempt (the wipe PIN's) is held until the test lets go.
+    const { Vault } = page(store, { deriveBits: async (go) => { if (++derived % 2 === 0) await held; return go(); } });
+    await Vault.load();
+    assert.equal(await Vault.unlock('1111'), 'ok');
+    assert.equal(derived, 2, 'the wipe PIN was derived as well');
+    assert.equal(Vault.data.n, 1);
+    // A PIN that does not open the vault waits for the wipe PIN's answer.
+    await Vault.lock();
+    let answer = null;
+    const wrong = Vault.unlock('1234').then((a) => { answer = a; });
+    await until(() => derived === 4, 'the wrong PIN\'s two derivations');
+    await sleep(20);
+    assert.equal(answer, null, 'no answer before the wipe PIN is known');
+    release();
+    await wrong;
+    assert.equal(answer, 'wrong');
+    assert.equal(await Vault.unlock('9999'), 'wipe');
   });
 
   await t.test('a damaged blob is "wrong" for the PIN and still "wipe" for the wipe PIN', async () => {
@@ -504,6 +531,34 @@ test('a save written in slices', async (t) => {
     const again = await reopened(store);
     assert.equal(await again.unlock('1111'), 'ok');
     assert.equal(JSON.stringify(again.data), JSON.stringify(Vault.data));
+  });
+
+  await t.test('text of several bytes a character, then a smaller vault: each file holds exactly its own text', async () => {
+    const store = memoryStore();
+    await handMade(store, { pin: '1111', iter: 1000, data: {} });
+    const { Vault } = page(store, { clock: jumping() });
+    await Vault.load();
+    await Vault.unlock('1111');
+    const wide = Array.from({ length: 900 }, (_, i) => ({ mid: 'm' + i, text: '\u6f22\u5b57 \ud83d\ude00 \u00e9'.repeat(20) + i }));
+    Vault.data.msgs = { general: wide };
+    await Vault.saveNow();
+    assert.equal(await storedText(store, '1111', 1000), JSON.stringify(Vault.data));
+    Vault.data.msgs = { general: [{ mid: 'x', text: 'short' }] };
+    await Vault.saveNow();
+    assert.equal(await storedText(store, '1111', 1000), JSON.stringify(Vault.data));
+  });
+
+  await t.test('the plain text a save encoded is cleared when the vault locks', async () => {
+    const store = memoryStore();
+    await handMade(store, { pin: '1111', iter: 1000, data: { secret: 'x'.repeat(5000) } });
+    let seen = null;
+    const { Vault } = page(store, { encrypt: (go, a) => { seen = a[2]; return go(); } });
+    await Vault.load();
+    await Vault.unlock('1111');
+    await Vault.saveNow();
+    assert.ok(seen && seen.length > 5000 && seen.some((b) => b !== 0), 'the save encrypted its text');
+    await Vault.lock();
+    assert.ok(new Uint8Array(seen.buffer).every((b) => b === 0), 'nothing of the text is left');
   });
 
   await t.test('a message added during a turn is kept by the save after it', async () => {
