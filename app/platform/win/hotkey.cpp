@@ -29,10 +29,6 @@ void stop_watching_release(void) {
   hotkey.held = false;
 }
 
-}  // namespace
-
-namespace {
-
 bool take_key(int code, void (*on_press)(void)) {
   if (code <= 0 || code > 0xFE) return false;
   HWND owner = helper_window();
@@ -53,7 +49,8 @@ bool take_key(int code, void (*on_press)(void)) {
 // Windows answers a hot key registration at once.
 void hotkey_register(int code, void (*on_press)(void), void (*answer)(bool, void *), void *data) {
   hotkey_unregister();
-  answer(take_key(code, on_press), data);
+  bool taken = take_key(code, on_press);
+  if (answer) answer(taken, data);
 }
 
 void hotkey_unregister(void) {
