@@ -4,9 +4,10 @@
 
 // Takes the key with the virtual-key code `code` (key_names.h) with no modifiers (lock
 // key states do not matter) and calls on_press once per press, however long the key is
-// held. answer is called exactly once with whether the key is now taken: on X11 before
-// this returns; without X11 the desktop portal's global shortcuts are asked instead and
-// the answer comes when the portal has answered, the main loop running meanwhile. False
+// held. answer (may be null) is called exactly once with whether the key is now taken:
+// on X11 before this returns; without X11 the desktop portal's global shortcuts are asked
+// instead and the answer comes when the portal has answered, the main loop running
+// meanwhile. False
 // when the desktop allows no global key (neither X11 nor the portal), the key has no place
 // on this keyboard, another program holds it, the person refused it, or a later
 // registration or release came first; nothing stays taken then.

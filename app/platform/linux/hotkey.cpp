@@ -132,15 +132,13 @@ void hotkey_register(int code, void (*on_press)(void), void (*answer)(bool, void
   hotkey_unregister();
   GdkDisplay *display = gdk_display_get_default();
   unsigned long keysym = keysym_for_key_code(code);
-  if (!keysym) return answer(false, data);
+  const char *trigger = keysym ? XKeysymToString(keysym) : nullptr;
   // Without X11 (a Wayland session) no program may grab a key: the desktop portal binds
   // it for us, where it offers global shortcuts. Its triggers name keys as X keysyms do.
-  if (!display || !GDK_IS_X11_DISPLAY(display)) {
-    const char *trigger = XKeysymToString(keysym);
-    if (!trigger) return answer(false, data);
+  if (trigger && (!display || !GDK_IS_X11_DISPLAY(display)))
     return portal_shortcut_bind(trigger, on_press, answer, data);
-  }
-  answer(grab_key(display, keysym, on_press), data);
+  bool taken = keysym && display && GDK_IS_X11_DISPLAY(display) && grab_key(display, keysym, on_press);
+  if (answer) answer(taken, data);
 }
 
 void hotkey_unregister(void) {
@@ -155,7 +153,9 @@ void hotkey_unregister(void) {
 
 #else
 
-void hotkey_register(int, void (*)(void), void (*answer)(bool, void *), void *data) { answer(false, data); }
+void hotkey_register(int, void (*)(void), void (*answer)(bool, void *), void *data) {
+  if (answer) answer(false, data);
+}
 void hotkey_unregister(void) {}
 
 #endif
