@@ -4,15 +4,29 @@
 
 find_program(NODE_EXECUTABLE node REQUIRED)
 
-add_executable(embed_assets ${CMAKE_SOURCE_DIR}/cmake/embed_assets.cpp)
+# The tool runs on the build machine: in a cross build (Windows) it is compiled with the
+# build machine's own compiler, not the target's.
+if(CMAKE_CROSSCOMPILING)
+  find_program(MSW_HOST_CXX NAMES c++ g++ REQUIRED)
+  set(MSW_EMBED_ASSETS ${CMAKE_BINARY_DIR}/embed_assets_host)
+  add_custom_command(
+    OUTPUT ${MSW_EMBED_ASSETS}
+    COMMAND ${MSW_HOST_CXX} -std=c++17 -O1 -o ${MSW_EMBED_ASSETS} ${CMAKE_SOURCE_DIR}/cmake/embed_assets.cpp
+    DEPENDS ${CMAKE_SOURCE_DIR}/cmake/embed_assets.cpp
+    COMMENT "Building embed_assets for the build machine"
+    VERBATIM)
+else()
+  add_executable(embed_assets ${CMAKE_SOURCE_DIR}/cmake/embed_assets.cpp)
+  set(MSW_EMBED_ASSETS embed_assets)
+endif()
 
 # msw_embed_page_files(OUT_CPP DIR STAMP_OR_FILES...): generated table for the seven
 # files in DIR, rebuilt when any of the DEPENDS change.
 function(msw_embed_page_files out_cpp dir)
   add_custom_command(
     OUTPUT ${out_cpp}
-    COMMAND embed_assets ${out_cpp} ${dir}
-    DEPENDS embed_assets ${ARGN}
+    COMMAND ${MSW_EMBED_ASSETS} ${out_cpp} ${dir}
+    DEPENDS ${MSW_EMBED_ASSETS} ${ARGN}
     COMMENT "Building the asset table from ${dir}"
     VERBATIM)
 endfunction()

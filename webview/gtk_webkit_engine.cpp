@@ -335,6 +335,9 @@ void gtk_webkit_engine::dispatch_impl(std::function<void()> task) {
   g_idle_add_full(G_PRIORITY_DEFAULT, run_task, new queued_task{std::move(task), &pending_tasks_}, nullptr);
 }
 
+const char missing_engine_text[] =
+    "mosswire needs WebKitGTK 4.1. Install it (sudo apt install libwebkit2gtk-4.1-0) and open mosswire again.";
+
 // The factory: the build links exactly one engine, and with it this function.
 engine *create(void) {
   try {

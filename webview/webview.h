@@ -13,4 +13,8 @@ using engine = engine_base;
 // the platform's browser view can't start.
 engine *create(void);
 
+// What a person is told when create() fails: which browser engine the program needs and
+// where to get it.
+extern const char missing_engine_text[];
+
 }  // namespace webview

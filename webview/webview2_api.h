@@ -33,6 +33,10 @@ inline const IID IID_ICoreWebView2PermissionRequestedEventArgs = {
     0x973ae2ef, 0xff18, 0x4894, {0x8f, 0xb2, 0x3c, 0x75, 0x8f, 0x04, 0x68, 0x10}};
 inline const IID IID_ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler = {
     0xb99369f3, 0x9b11, 0x47b5, {0xbc, 0x6f, 0x8e, 0x78, 0x95, 0xfc, 0xea, 0x17}};
+inline const IID IID_ICoreWebView2NavigationStartingEventHandler = {
+    0x9adbe429, 0xf36d, 0x432b, {0x9d, 0xdc, 0xf8, 0x88, 0x1f, 0xbd, 0x76, 0xe3}};
+inline const IID IID_ICoreWebView2NavigationStartingEventArgs = {
+    0x5b495469, 0xe119, 0x438a, {0x9b, 0x18, 0x76, 0x04, 0xf2, 0x5f, 0x2e, 0x49}};
 inline const IID IID_ICoreWebView2ExecuteScriptCompletedHandler = {
     0x49511172, 0xcc67, 0x4bca, {0x99, 0x23, 0x13, 0x71, 0x12, 0xf4, 0xc4, 0xcc}};
 
@@ -68,6 +72,7 @@ struct ICoreWebView2Environment;
 struct ICoreWebView2Settings;
 struct ICoreWebView2WebMessageReceivedEventArgs;
 struct ICoreWebView2PermissionRequestedEventArgs;
+struct ICoreWebView2NavigationStartingEventArgs;
 
 struct ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Invoke(HRESULT result, ICoreWebView2Environment *environment) = 0;
@@ -83,6 +88,10 @@ struct ICoreWebView2WebMessageReceivedEventHandler : IUnknown {
 
 struct ICoreWebView2PermissionRequestedEventHandler : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *sender, ICoreWebView2PermissionRequestedEventArgs *args) = 0;
+};
+
+struct ICoreWebView2NavigationStartingEventHandler : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *sender, ICoreWebView2NavigationStartingEventArgs *args) = 0;
 };
 
 struct ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler : IUnknown {
@@ -156,7 +165,8 @@ struct ICoreWebView2 : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE get_Source(LPWSTR *uri) = 0;
   virtual HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) = 0;
   virtual HRESULT STDMETHODCALLTYPE NavigateToString(LPCWSTR html) = 0;
-  virtual HRESULT STDMETHODCALLTYPE add_NavigationStarting(void *handler, EventRegistrationToken *token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_NavigationStarting(ICoreWebView2NavigationStartingEventHandler *handler,
+                                                           EventRegistrationToken *token) = 0;
   virtual HRESULT STDMETHODCALLTYPE remove_NavigationStarting(EventRegistrationToken token) = 0;
   virtual HRESULT STDMETHODCALLTYPE add_ContentLoading(void *handler, EventRegistrationToken *token) = 0;
   virtual HRESULT STDMETHODCALLTYPE remove_ContentLoading(EventRegistrationToken token) = 0;
@@ -196,6 +206,16 @@ struct ICoreWebView2WebMessageReceivedEventArgs : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE get_WebMessageAsJson(LPWSTR *json) = 0;
   // E_INVALIDARG when the page posted something other than a string.
   virtual HRESULT STDMETHODCALLTYPE TryGetWebMessageAsString(LPWSTR *text) = 0;
+};
+
+struct ICoreWebView2NavigationStartingEventArgs : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR *uri) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL *user) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_IsRedirected(BOOL *redirected) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_RequestHeaders(void **headers) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Cancel(BOOL *cancel) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64 *id) = 0;
 };
 
 struct ICoreWebView2PermissionRequestedEventArgs : IUnknown {

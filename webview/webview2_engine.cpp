@@ -1,11 +1,13 @@
 #include "webview2_engine.h"
 
 #include <shlobj.h>
+#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <memory>
 
 #include "bridge.h"
+#include "own_address.h"
 #include "webview.h"
 
 namespace webview {
@@ -173,7 +175,8 @@ void apply_title_bar_theme(HWND window) {
 class webview2_com_handler final : public ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
                              public ICoreWebView2CreateCoreWebView2ControllerCompletedHandler,
                              public ICoreWebView2WebMessageReceivedEventHandler,
-                             public ICoreWebView2PermissionRequestedEventHandler {
+                             public ICoreWebView2PermissionRequestedEventHandler,
+                             public ICoreWebView2NavigationStartingEventHandler {
  public:
   webview2_com_handler(win32_edge_engine *engine, std::wstring folder)
       : engine_(engine), folder_(std::move(folder)) {}
@@ -199,6 +202,8 @@ class webview2_com_handler final : public ICoreWebView2CreateCoreWebView2Environ
       *out = static_cast<ICoreWebView2WebMessageReceivedEventHandler *>(this);
     else if (IsEqualIID(iid, IID_ICoreWebView2PermissionRequestedEventHandler))
       *out = static_cast<ICoreWebView2PermissionRequestedEventHandler *>(this);
+    else if (IsEqualIID(iid, IID_ICoreWebView2NavigationStartingEventHandler))
+      *out = static_cast<ICoreWebView2NavigationStartingEventHandler *>(this);
     if (!*out) return E_NOINTERFACE;
     AddRef();
     return S_OK;
@@ -239,6 +244,7 @@ class webview2_com_handler final : public ICoreWebView2CreateCoreWebView2Environ
     EventRegistrationToken token;
     view->add_WebMessageReceived(this, &token);
     view->add_PermissionRequested(this, &token);
+    view->add_NavigationStarting(this, &token);
     controller->AddRef();
     engine_->browser_ready(controller, view);  // the engine keeps both references
     return S_OK;
@@ -247,6 +253,13 @@ class webview2_com_handler final : public ICoreWebView2CreateCoreWebView2Environ
   HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *, ICoreWebView2WebMessageReceivedEventArgs *args) override {
     if (!engine_ || !args) return S_OK;
     LPWSTR text = nullptr;
+    // Only the page's own documents call native functions: a document from anywhere else
+    // gets the bridge script too, but its messages are dropped.
+    if (FAILED(args->get_Source(&text)) || !text) return S_OK;
+    std::string source = utf16_to_utf8(text);
+    CoTaskMemFree(text);
+    if (!is_own_address(engine_->own_prefix_, source)) return S_OK;
+    text = nullptr;
     // A message that is not a string is not a call.
     if (FAILED(args->TryGetWebMessageAsString(&text)) || !text) return S_OK;
     std::wstring message = text;
@@ -262,6 +275,29 @@ class webview2_com_handler final : public ICoreWebView2CreateCoreWebView2Environ
     // keeps the browser's default answer.
     if (SUCCEEDED(args->get_PermissionKind(&kind)) && kind == COREWEBVIEW2_PERMISSION_KIND_CLIPBOARD_READ)
       args->put_State(COREWEBVIEW2_PERMISSION_STATE_ALLOW);
+    return S_OK;
+  }
+
+  /*
+   * The window shows the page's own address and nothing else. A navigation elsewhere is
+   * cancelled; an http or https one that a person started opens in the desktop's
+   * browser, outside this program.
+   */
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *, ICoreWebView2NavigationStartingEventArgs *args) override {
+    if (!engine_ || !args) return S_OK;
+    LPWSTR text = nullptr;
+    if (FAILED(args->get_Uri(&text)) || !text) {
+      args->put_Cancel(TRUE);
+      return S_OK;
+    }
+    std::wstring uri = text;
+    CoTaskMemFree(text);
+    if (is_own_address(engine_->own_prefix_, utf16_to_utf8(uri))) return S_OK;
+    args->put_Cancel(TRUE);
+    BOOL user = FALSE;
+    bool web = uri.compare(0, 7, L"http://") == 0 || uri.compare(0, 8, L"https://") == 0;
+    if (web && SUCCEEDED(args->get_IsUserInitiated(&user)) && user && win32_edge_engine::open_outside)
+      win32_edge_engine::open_outside(uri);
     return S_OK;
   }
 
@@ -498,8 +534,15 @@ void win32_edge_engine::navigate(const std::string &url) {
   if (!view_) return;
   std::wstring address = utf8_to_utf16(url);
   if (address.empty()) address = L"about:blank";
+  own_prefix_ = own_address_prefix(utf16_to_utf8(address));
   view_->Navigate(address.c_str());
 }
+
+static void open_in_browser(const std::wstring &uri) {
+  ShellExecuteW(nullptr, L"open", uri.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void (*win32_edge_engine::open_outside)(const std::wstring &uri) = open_in_browser;
 
 void win32_edge_engine::eval(const std::string &script) {
   if (!view_) return;
@@ -638,6 +681,10 @@ LRESULT CALLBACK win32_edge_engine::main_proc(HWND hwnd, UINT msg, WPARAM wp, LP
   }
   return DefWindowProcW(hwnd, msg, wp, lp);
 }
+
+const char missing_engine_text[] =
+    "mosswire needs the Microsoft Edge WebView2 Runtime. Install it from "
+    "https://developer.microsoft.com/microsoft-edge/webview2/ and open mosswire again.";
 
 // The factory: the build links exactly one engine, and with it this function.
 engine *create(void) {

@@ -47,6 +47,9 @@ class win32_edge_engine : public engine_base {
   // Engine windows open in this process; the last one closed ends the message loop.
   static int open_windows();
 
+  // Opens an address a person followed out of the page in the desktop's browser.
+  static void (*open_outside)(const std::wstring &uri);
+
  protected:
   void *add_script_impl(const std::string &code) override;
   void remove_all_scripts_impl() override;
@@ -83,6 +86,7 @@ class win32_edge_engine : public engine_base {
   webview2_com_handler *handler_ = nullptr;
   bool waiting_ = false;  // the browser has not answered yet
   std::list<std::wstring> script_ids_;  // what the browser called each script it holds
+  std::string own_prefix_;              // the page's own address (own_address.h)
   std::atomic<int> pending_tasks_{0};
 };
 

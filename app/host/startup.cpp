@@ -11,8 +11,6 @@
 #include "app/platform/process.h"
 
 const char start_failed_text[] = "mosswire couldn't start.";
-const char no_webkit_text[] =
-    "mosswire needs WebKitGTK 4.1. Install it (sudo apt install libwebkit2gtk-4.1-0) and open mosswire again.";
 const char no_display_text[] =
     "mosswire needs a graphical desktop session, and no display was found. Open mosswire from your desktop.";
 
@@ -44,7 +42,7 @@ int msw_start(int argc, char **argv, const host_wiring &wiring) {
   // start, and the rest of the host (window, tray, the services' own start) is set up
   // while they do.
   webview::engine *view = webview::create();
-  if (!view) return fail(no_webkit_text);
+  if (!view) return fail(webview::missing_engine_text);
   host_view = view;
 
   // The random source is checked: a predictable token would let other programs on this

@@ -18,7 +18,6 @@ struct host_wiring {
 // failed (after one message).
 int msw_start(int argc, char **argv, const host_wiring &wiring);
 
-// The messages start-up may end with.
+// The messages start-up may end with (and the engine's webview::missing_engine_text).
 extern const char start_failed_text[];
-extern const char no_webkit_text[];
 extern const char no_display_text[];

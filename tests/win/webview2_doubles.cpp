@@ -66,10 +66,13 @@ class owned : public Interface {
 
 class message_args : public owned<ICoreWebView2WebMessageReceivedEventArgs> {
  public:
-  message_args(std::wstring text, bool is_string)
-      : owned(IID_ICoreWebView2WebMessageReceivedEventArgs), text_(std::move(text)), is_string_(is_string) {}
+  message_args(std::wstring source, std::wstring text, bool is_string)
+      : owned(IID_ICoreWebView2WebMessageReceivedEventArgs),
+        source_(std::move(source)),
+        text_(std::move(text)),
+        is_string_(is_string) {}
   HRESULT STDMETHODCALLTYPE get_Source(LPWSTR *source) override {
-    *source = task_mem_copy(L"http://127.0.0.1/");
+    *source = task_mem_copy(source_);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_WebMessageAsJson(LPWSTR *json) override {
@@ -84,8 +87,41 @@ class message_args : public owned<ICoreWebView2WebMessageReceivedEventArgs> {
   }
 
  private:
-  std::wstring text_;
+  std::wstring source_, text_;
   bool is_string_;
+};
+
+class navigation_args : public owned<ICoreWebView2NavigationStartingEventArgs> {
+ public:
+  navigation_args(std::wstring uri, bool user)
+      : owned(IID_ICoreWebView2NavigationStartingEventArgs), uri_(std::move(uri)), user_(user) {}
+  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR *uri) override {
+    *uri = task_mem_copy(uri_);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL *user) override {
+    *user = user_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_IsRedirected(BOOL *redirected) override {
+    *redirected = FALSE;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Cancel(BOOL *cancel) override {
+    *cancel = cancel_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) override {
+    cancel_ = cancel;
+    return S_OK;
+  }
+  NOT_USED(get_RequestHeaders, (void **))
+  NOT_USED(get_NavigationId, (UINT64 *))
+  BOOL cancel_ = FALSE;
+
+ private:
+  std::wstring uri_;
+  bool user_;
 };
 
 class permission_args : public owned<ICoreWebView2PermissionRequestedEventArgs> {
@@ -168,8 +204,20 @@ class view final : public owned<ICoreWebView2> {
     *out = b_->prefs;
     return S_OK;
   }
+  // The navigation starts later, as the runtime's does.
   HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) override {
-    b_->navigations.push_back(uri ? uri : L"(null)");
+    if (!uri) return E_INVALIDARG;
+    b_->navigations.push_back(uri);
+    browser *b = b_;
+    std::wstring address = uri;
+    b_->soon([b, address] { b->page_navigates(address, false); });
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE add_NavigationStarting(ICoreWebView2NavigationStartingEventHandler *handler,
+                                                   EventRegistrationToken *token) override {
+    handler->AddRef();
+    b_->navigation_handler = handler;
+    token->value = 3;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE add_PermissionRequested(ICoreWebView2PermissionRequestedEventHandler *handler,
@@ -193,7 +241,7 @@ class view final : public owned<ICoreWebView2> {
     std::wstring id = L"script-" + std::to_wstring(next_id_++);
     b_->scripts.push_back({id, script});
     handler->AddRef();
-    later([handler, id] {
+    b_->soon([handler, id] {
       handler->Invoke(S_OK, id.c_str());
       handler->Release();
     });
@@ -213,7 +261,7 @@ class view final : public owned<ICoreWebView2> {
     b_->executed.push_back(script);
     if (handler) {
       handler->AddRef();
-      later([handler] {
+      b_->soon([handler] {
         handler->Invoke(S_OK, L"null");
         handler->Release();
       });
@@ -222,7 +270,6 @@ class view final : public owned<ICoreWebView2> {
   }
   NOT_USED(get_Source, (LPWSTR *))
   NOT_USED(NavigateToString, (LPCWSTR))
-  NOT_USED(add_NavigationStarting, (void *, EventRegistrationToken *))
   NOT_USED(remove_NavigationStarting, (EventRegistrationToken))
   NOT_USED(add_ContentLoading, (void *, EventRegistrationToken *))
   NOT_USED(remove_ContentLoading, (EventRegistrationToken))
@@ -316,7 +363,7 @@ class environment final : public owned<ICoreWebView2Environment> {
     b_->controller_parent = parent;
     handler->AddRef();
     browser *b = b_;
-    later([b, handler] {
+    b_->soon([b, handler] {
       if (SUCCEEDED(b->controller_result))
         handler->Invoke(S_OK, b->ctrl);
       else
@@ -360,10 +407,18 @@ browser::browser()
 browser::~browser() {
   if (message_handler) message_handler->Release();
   if (permission_handler) permission_handler->Release();
+  if (navigation_handler) navigation_handler->Release();
   delete env;
   delete ctrl;
   delete web;
   delete prefs;
+}
+
+void browser::soon(std::function<void()> fn) {
+  std::weak_ptr<int> alive = life;
+  later([alive, fn] {
+    if (!alive.expired()) fn();
+  });
 }
 
 browser_runtime browser::runtime() {
@@ -382,7 +437,7 @@ browser_runtime browser::runtime() {
     HRESULT result = n < environment_results.size() ? environment_results[n] : S_OK;
     handler->AddRef();
     browser *b = this;
-    later([b, handler, result] {
+    soon([b, handler, result] {
       handler->Invoke(result, SUCCEEDED(result) ? b->env : nullptr);
       handler->Release();
     });
@@ -392,14 +447,23 @@ browser_runtime browser::runtime() {
   return r;
 }
 
-void browser::page_posts(const std::wstring &text) {
-  message_args args(text, true);
+void browser::page_posts(const std::wstring &text) { page_posts_from(document, text); }
+
+void browser::page_posts_from(const std::wstring &source, const std::wstring &text) {
+  message_args args(source, text, true);
   if (message_handler) message_handler->Invoke(web, &args);
 }
 
 void browser::page_posts_non_string(const std::wstring &json) {
-  message_args args(json, false);
+  message_args args(document, json, false);
   if (message_handler) message_handler->Invoke(web, &args);
+}
+
+bool browser::page_navigates(const std::wstring &uri, bool user) {
+  navigation_args args(uri, user);
+  if (navigation_handler) navigation_handler->Invoke(web, &args);
+  if (!args.cancel_) document = uri;
+  return args.cancel_ != FALSE;
 }
 
 COREWEBVIEW2_PERMISSION_STATE browser::page_asks(COREWEBVIEW2_PERMISSION_KIND kind) {

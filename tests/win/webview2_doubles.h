@@ -5,6 +5,7 @@
 // messages arrive through the handler the engine registered, scripts are recorded as
 // run. One fake_browser stands for one runtime; hand its runtime() to the engine.
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,25 +50,37 @@ struct browser {
   int dev_tools = -1, status_bar = -1, visible = -1;
   RECT bounds = {-1, -1, -1, -1};
   int focus_moves = 0;
-  std::vector<std::wstring> navigations;
+  std::vector<std::wstring> navigations;                        // asked to load
+  std::wstring document = L"about:blank";                       // what the view shows now
   std::vector<std::wstring> executed;                           // scripts run in the page
   std::vector<std::pair<std::wstring, std::wstring>> scripts;   // id and text the browser holds now, in order
   std::vector<std::wstring> removed;                            // ids removed
   ICoreWebView2WebMessageReceivedEventHandler *message_handler = nullptr;
   ICoreWebView2PermissionRequestedEventHandler *permission_handler = nullptr;
+  ICoreWebView2NavigationStartingEventHandler *navigation_handler = nullptr;
 
   browser_runtime runtime();
+
+  // Runs fn later on this thread, as the runtime's completions arrive; dropped when this
+  // browser is gone by then (a test that ended before its completions came).
+  void soon(std::function<void()> fn);
 
   // The page calls window.chrome.webview.postMessage with a string, or with something
   // else (posted as JSON only).
   void page_posts(const std::wstring &text);
   void page_posts_non_string(const std::wstring &json);
+  // The same from a document at another address.
+  void page_posts_from(const std::wstring &source, const std::wstring &text);
+  // The page goes to uri (a link, a script, or the engine's own Navigate, which arrives
+  // later): the engine may cancel it; answers whether it did. The view shows uri after.
+  bool page_navigates(const std::wstring &uri, bool user);
   // A permission request from the page; answers the state the engine left.
   COREWEBVIEW2_PERMISSION_STATE page_asks(COREWEBVIEW2_PERMISSION_KIND kind);
 
   // The script texts the browser holds, in order.
   std::vector<std::wstring> script_texts() const;
 
+  std::shared_ptr<int> life = std::make_shared<int>(0);
   environment *env;
   controller *ctrl;
   view *web;

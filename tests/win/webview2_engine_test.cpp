@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bridge.h"
+#include "own_address.h"
 #include "webview2_doubles.h"
 #include "webview2_engine.h"
 
@@ -222,6 +223,10 @@ TEST(Webview2Engine, PageCallReachesTheBoundFunctionAndItsReplyRunsInThePage) {
   EXPECT_EQ(b.scripts[0].second, W(webview::bridge_script(webview::edge_post_function)));
   EXPECT_NE(b.scripts[1].second.find(L"var methods = [\"msw_copy\",\"msw_title\"];"), std::wstring::npos);
 
+  // The page's own document is loaded; only it may call.
+  e.navigate("http://127.0.0.1:5000/0123/index.html");
+  ASSERT_TRUE(fake::pump_until([&] { return b.document == L"http://127.0.0.1:5000/0123/index.html"; }));
+
   const std::string id = "0123456789abcdef0123456789abcdef";
   b.page_posts(W("{\"id\":\"" + id + "\",\"method\":\"msw_title\",\"params\":[\"x \xF0\x9F\x98\x80\",true]}"));
   EXPECT_TRUE(calls.ids.empty()) << "the handler runs as a task of its own, not inside the browser's event";
@@ -239,6 +244,8 @@ TEST(Webview2Engine, PageCallReachesTheBoundFunctionAndItsReplyRunsInThePage) {
   b.page_posts(L"{\"id\":\"1\",\"method\":\"msw_nothing\",\"params\":[]}");
   b.page_posts_non_string(L"{\"id\":\"2\",\"method\":\"msw_title\",\"params\":[]}");
   b.page_posts(std::wstring(L"{\"id\":\"3\",\"method\":\"msw_title\",\"params\":[\"") + wchar_t(0xD800) + L"\"]}");
+  b.page_posts_from(L"https://elsewhere.example/0123/index.html", L"{\"id\":\"4\",\"method\":\"msw_title\",\"params\":[]}");
+  b.page_posts_from(L"http://127.0.0.1:5000/other/index.html", L"{\"id\":\"5\",\"method\":\"msw_title\",\"params\":[]}");
   fake::pump_until([] { return false; }, 300);
   EXPECT_EQ(calls.ids.size(), 1u);
   EXPECT_EQ(b.executed.size(), scripts_run);
@@ -327,6 +334,44 @@ TEST(Webview2Engine, WindowTitleSizeNavigationScriptsAndPermissions) {
   EXPECT_EQ(b.page_asks(webview::COREWEBVIEW2_PERMISSION_KIND_CAMERA), webview::COREWEBVIEW2_PERMISSION_STATE_DEFAULT);
   EXPECT_EQ(b.page_asks(webview::COREWEBVIEW2_PERMISSION_KIND_GEOLOCATION),
             webview::COREWEBVIEW2_PERMISSION_STATE_DEFAULT);
+}
+
+std::vector<std::wstring> opened_outside;
+void record_outside(const std::wstring &uri) { opened_outside.push_back(uri); }
+
+// The window stays on the page's own address; a person's web link opens outside.
+TEST(Webview2Engine, NavigationStaysOnThePagesOwnAddress) {
+  fake::browser b;
+  made m = make(b);
+  ASSERT_TRUE(m.engine);
+  win32_edge_engine &e = *m.engine;
+  auto saved = win32_edge_engine::open_outside;
+  win32_edge_engine::open_outside = record_outside;
+  opened_outside.clear();
+
+  e.navigate("http://127.0.0.1:5000/0123/index.html");
+  ASSERT_TRUE(fake::pump_until([&] { return b.document == L"http://127.0.0.1:5000/0123/index.html"; }));
+  EXPECT_FALSE(b.page_navigates(L"http://127.0.0.1:5000/0123/index.html#top", false));
+  EXPECT_FALSE(b.page_navigates(L"http://127.0.0.1:5000/0123/index.html", true)) << "a reload";
+  EXPECT_TRUE(b.page_navigates(L"http://127.0.0.1:5000/other/index.html", false));
+  EXPECT_TRUE(b.page_navigates(L"http://127.0.0.1:5001/0123/index.html", false));
+  EXPECT_TRUE(b.page_navigates(L"https://example.org/news", false)) << "a script's navigation";
+  EXPECT_TRUE(opened_outside.empty());
+  EXPECT_TRUE(b.page_navigates(L"https://example.org/news", true));
+  EXPECT_TRUE(b.page_navigates(L"file:///C:/Windows/win.ini", true));
+  EXPECT_TRUE(b.page_navigates(L"javascript:alert(1)", true));
+  EXPECT_EQ(opened_outside, std::vector<std::wstring>{L"https://example.org/news"});
+  EXPECT_EQ(b.document, L"http://127.0.0.1:5000/0123/index.html");
+
+  e.navigate("");
+  ASSERT_TRUE(fake::pump_until([&] { return b.document == L"about:blank"; }));
+  EXPECT_TRUE(b.page_navigates(L"about:blank#x", false)) << "an address without a folder is its own only";
+  win32_edge_engine::open_outside = saved;
+
+  EXPECT_EQ(own_address_prefix("http://127.0.0.1:5000/0123/index.html"), "http://127.0.0.1:5000/0123/");
+  EXPECT_EQ(own_address_prefix("about:blank"), "about:blank");
+  EXPECT_FALSE(is_own_address("", ""));
+  EXPECT_FALSE(is_own_address("http://127.0.0.1:5000/0123/", "http://127.0.0.1:5000/0123"));
 }
 
 // The message loop ends when the last engine window closes, not the first.
