@@ -103,15 +103,25 @@ var Vault = (function () {
     return true;
   }
 
-  // toB64 in pieces of a multiple of 3 bytes, which join into the same Base64 text.
+  // toB64 in pieces of a multiple of 3 bytes, which join into the same Base64 text. The
+  // pieces are only put side by side here; the text is laid out in one piece once, when
+  // the whole header is (flat).
   async function toB64Sliced(bytes, slice) {
-    var parts = [];
+    var text = '';
     for (var i = 0; i < bytes.length; i += 0x30000) {
       var piece = bytes.subarray(i, i + 0x30000);
-      parts.push(typeof piece.toBase64 === 'function' ? piece.toBase64() : toB64(piece));
+      text += typeof piece.toBase64 === 'function' ? piece.toBase64() : toB64(piece);
       await pause(slice);
     }
-    return parts.join('');
+    return text;
+  }
+
+  // A text made by joining pieces is laid out in one piece by the first look at its
+  // characters. The header's text is, in a task of its own: the bridge then copies it
+  // once as it sends it, instead of joining and copying it in the same task.
+  function flat(s) {
+    if (s.length) s.charCodeAt(s.length - 1);
+    return s;
   }
 
   // The UTF-8 bytes of the pieces of text, written a piece at a time into one buffer that
@@ -234,6 +244,8 @@ var Vault = (function () {
     if (key !== k) return;
     var ivText = toB64(iv);
     var out = headerText(header, ivText, ctText);
+    await turn();
+    out = flat(out);
     // The bridge quotes the text again when it is sent: that gets a task of its own.
     await turn();
     if (key !== k) return;

@@ -86,7 +86,11 @@ std::string reply_script(const std::string &id, int status, const std::string &r
   // The result is JSON and so already a script expression: it goes in as it is, quoted
   // once by the function that made it. Text that is not JSON never reaches the script.
   if (!json_valid(result)) return head + "-1)";
-  return head + std::to_string(status) + ", " + result + ")";
+  std::string code = head + std::to_string(status) + ", ";
+  code.reserve(code.size() + result.size() + 1);  // one allocation for a result of megabytes
+  code += result;
+  code += ")";
+  return code;
 }
 
 }  // namespace webview

@@ -30,7 +30,7 @@ void engine_base::reply(const std::string &id, int status, const std::string &re
   // by a worker) checking and copying it is the costly part, and the window's thread is
   // left only the evaluation.
   std::string script = reply_script(id, status, text);
-  dispatch([this, script] { eval(script); });
+  dispatch([this, script = std::move(script)] { eval(script); });
 }
 
 init_script *engine_base::add_init_script(const std::string &code) {

@@ -210,6 +210,22 @@ TEST_F(Store, QueuedVaultWritesLandAndAnswerInTheOrderAsked) {
   EXPECT_FALSE(exists(folder_file("vault.json.tmp")));
 }
 
+// The worker keeps the buffers of earlier writes for later ones: a short text written
+// after a long one, with escapes to decode, is stored exactly, with nothing of the long one.
+TEST_F(Store, AWriteAfterALongerOneStoresExactlyItsOwnText) {
+  std::string long_text(3 * 1024 * 1024, 'L');
+  for (int round = 0; round < 3; round++) {
+    ASSERT_EQ(call_binding_answered("msw_write_vault", ("[\"" + long_text + "\"]").c_str()), "true");
+    EXPECT_EQ(read_text(folder_file("vault.json")).size(), long_text.size());
+    ASSERT_EQ(call_binding_answered("msw_write_vault", "[\"a\\\"b\\n\\u00e9\\\\\"]"), "true");
+    EXPECT_EQ(read_text(folder_file("vault.json")), "a\"b\n\xc3\xa9\\");
+    EXPECT_EQ(call_binding_answered("msw_read_vault", "[]"), "\"a\\\"b\\u000a\xc3\xa9\\\\\"");
+  }
+  // A write without its text answers false and leaves the file alone, whatever buffer it got.
+  EXPECT_EQ(call_binding_answered("msw_write_vault", "[]"), "false");
+  EXPECT_EQ(read_text(folder_file("vault.json")), "a\"b\n\xc3\xa9\\");
+}
+
 // A write the page asked for before the wipe must not bring the vault back after it.
 TEST_F(Store, WipeWaitsForQueuedWritesAndLeavesNoVault) {
   std::string large(8 * 1024 * 1024, 'y');
