@@ -33,6 +33,7 @@ struct portal_state {
   GCancellable *cancel = nullptr;
   std::string trigger;
   std::string session;        // the session's object path, once asked for
+  unsigned request = 0;        // the request whose Response is awaited
   guint response_watch = 0;
   guint deadline = 0;
   guint activated_watch = 0;
@@ -87,6 +88,8 @@ void on_response(GDBusConnection *, const gchar *, const gchar *, const gchar *,
 
 // Sends one portal request and waits, on the main loop, for its Response signal.
 void request(const char *method, GVariant *params, const std::string &token) {
+  static unsigned requests = 0;
+  bound.request = ++requests;
   std::string path = handle_path(bound.bus, "request", token);
   bound.response_watch = g_dbus_connection_signal_subscribe(
       bound.bus, portal_name, "org.freedesktop.portal.Request", "Response", path.c_str(), nullptr,
@@ -101,17 +104,18 @@ void request(const char *method, GVariant *params, const std::string &token) {
   }, tag(bound.attempt));
   g_dbus_connection_call(bound.bus, portal_name, portal_path, shortcuts_interface, method, params,
                          G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, 5000, bound.cancel,
-                         [](GObject *bus, GAsyncResult *result, gpointer attempt) {
+                         [](GObject *bus, GAsyncResult *result, gpointer request) {
                            GError *error = nullptr;
                            GVariant *reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, &error);
                            if (reply) g_variant_unref(reply);
-                           if (error && current(attempt)) {
+                           // Only a failure of the request still awaited ends the bind.
+                           if (error && GPOINTER_TO_UINT(request) == bound.request && bound.response_watch) {
                              log_failure("black-out key", "no global shortcuts portal: %s", error->message);
                              finish(false);
                            }
                            g_clear_error(&error);
                          },
-                         tag(bound.attempt));
+                         GUINT_TO_POINTER(bound.request));
 }
 
 void start_session(void) {
