@@ -382,7 +382,7 @@ TEST(Hotkey, APressReachesTheCallbackOnceAndRebindingMovesIt) {
   EXPECT_FALSE(key_free(VK_F9));
   tap(VK_F9);
   EXPECT_TRUE(pump_until([] { return presses == 1; }));
-  pump(200);
+  pump(500);
 
   // Held down: the keyboard repeats the press, the key counts once. (Wine sends a hot key
   // message for every repeat despite MOD_NOREPEAT; the layer's own check holds there too.)
@@ -393,7 +393,7 @@ TEST(Hotkey, APressReachesTheCallbackOnceAndRebindingMovesIt) {
   key(VK_F9, true);
   pump(100);
   key(VK_F9, false);
-  pump(300);
+  pump(500);  // the release is seen within a few checks
   EXPECT_EQ(presses, 2);
   tap(VK_F9);
   EXPECT_TRUE(pump_until([] { return presses == 3; }));
