@@ -2,18 +2,14 @@
 // serving a small table with one file larger than the 65536-byte send piece.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <string>
 
 #include "asset_server.h"
+#include "test_socket.h"
 
 namespace {
 
@@ -53,27 +49,15 @@ class AssetServer : public ::testing::Test {
   }
 };
 
-int connect_to_server() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, (sockaddr *)&a, sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
+test_socket connect_to_server() { return test_connect(port); }
 
 // Everything the server sends until it closes (or 15 s pass).
-std::string read_all(int fd) {
+std::string read_all(test_socket fd) {
   std::string out;
   char buf[65536];
   for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 15000) <= 0) break;
-    ssize_t r = recv(fd, buf, sizeof buf, 0);
+    if (!test_readable(fd, 15000)) break;
+    long r = test_receive(fd, buf, sizeof buf);
     if (r <= 0) break;
     out.append(buf, (size_t)r);
   }
@@ -83,12 +67,12 @@ std::string read_all(int fd) {
 // With `half_close` the client ends its side after the request, as a request the server
 // would otherwise wait 5 seconds on needs.
 std::string fetch(const std::string &request, bool half_close = false) {
-  int fd = connect_to_server();
+  test_socket fd = connect_to_server();
   if (fd < 0) return "<no connection>";
-  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  if (half_close) shutdown(fd, SHUT_WR);
+  test_send(fd, request.data(), request.size());
+  if (half_close) test_shutdown_write(fd);
   std::string answer = read_all(fd);
-  close(fd);
+  test_close(fd);
   return answer;
 }
 
@@ -107,11 +91,12 @@ const std::string not_found = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nCo
 const std::string T = std::string("/") + TOKEN;
 
 TEST_F(AssetServer, ListensOnLoopbackOnly) {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  ASSERT_EQ(getsockname(site.listen_fd, (sockaddr *)&a, &len), 0);
-  EXPECT_EQ(ntohl(a.sin_addr.s_addr), INADDR_LOOPBACK);
+  uint32_t address = 0;
+  uint16_t bound = 0;
+  ASSERT_TRUE(test_bound_address(site.listen_fd, &address, &bound));
+  EXPECT_EQ(address, 0x7f000001u);
   EXPECT_NE(port, 0);
+  EXPECT_EQ(bound, port);
   EXPECT_EQ(not_found.size(), 64u);
 }
 
@@ -152,11 +137,11 @@ TEST_F(AssetServer, AnswersEverythingElseWithThe404) {
 }
 
 TEST_F(AssetServer, AnEmptyRequestGetsThe404) {
-  int fd = connect_to_server();
+  test_socket fd = connect_to_server();
   ASSERT_GE(fd, 0);
-  shutdown(fd, SHUT_WR);
+  test_shutdown_write(fd);
   EXPECT_EQ(read_all(fd), not_found);
-  close(fd);
+  test_close(fd);
 }
 
 TEST_F(AssetServer, LongRequestsAreCutAndAnsweredFromTheFirstLine) {
@@ -171,15 +156,15 @@ TEST_F(AssetServer, LongRequestsAreCutAndAnsweredFromTheFirstLine) {
 }
 
 TEST_F(AssetServer, RequestsSentInPiecesAreJoined) {
-  int fd = connect_to_server();
+  test_socket fd = connect_to_server();
   ASSERT_GE(fd, 0);
   std::string request = "GET " + T + "/style.css HTTP/1.1\r\nHost: x\r\n\r\n";
   for (char c : request) {
-    send(fd, &c, 1, MSG_NOSIGNAL);
-    usleep(200);
+    test_send(fd, &c, 1);
+    test_pause_ms(1);
   }
   EXPECT_EQ(read_all(fd), ok_answer(rows[1]));
-  close(fd);
+  test_close(fd);
 }
 
 using ms = std::chrono::milliseconds;
@@ -191,31 +176,31 @@ ms since(std::chrono::steady_clock::time_point start) {
 // A request without its blank line is answered from what arrived once its 5 seconds from
 // accept are over; meanwhile other connections are served at once.
 TEST_F(AssetServer, AnUnfinishedRequestIsAnsweredAtItsDeadlineWithoutHoldingOthers) {
-  int held = connect_to_server();
+  test_socket held = connect_to_server();
   ASSERT_GE(held, 0);
   auto opened = std::chrono::steady_clock::now();
   std::string bare = "GET " + T + "/style.css";
-  send(held, bare.data(), bare.size(), MSG_NOSIGNAL);
-  usleep(200000);
+  test_send(held, bare.data(), bare.size());
+  test_pause_ms(200);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(get(T + "/index.html"), ok_answer(rows[0]));
   EXPECT_LT(since(start), ms(2000));
   EXPECT_EQ(read_all(held), ok_answer(rows[1]));
   EXPECT_GE(since(opened), ms(4500));
-  close(held);
+  test_close(held);
 }
 
 // One byte every second keeps no connection beyond its 5 seconds, however long it goes
 // on, and while it trickles other page loads go through at once.
 TEST_F(AssetServer, ATrickleOfBytesDoesNotStretchTheDeadlineOrDelayOthers) {
-  int slow = connect_to_server();
+  test_socket slow = connect_to_server();
   ASSERT_GE(slow, 0);
   auto opened = std::chrono::steady_clock::now();
   std::string request = "GET " + T + "/style.css HTTP/1.1\r\nX-Slow: ";
   bool closed = false;
   ms quickest_other(60000), slowest_other(0);
   for (size_t i = 0; i < request.size() && since(opened) < ms(9000); i++) {
-    if (send(slow, &request[i], 1, MSG_NOSIGNAL) != 1) {
+    if (test_send(slow, &request[i], 1) != 1) {
       closed = true;
       break;
     }
@@ -223,8 +208,7 @@ TEST_F(AssetServer, ATrickleOfBytesDoesNotStretchTheDeadlineOrDelayOthers) {
     EXPECT_EQ(get(T + "/app.js"), ok_answer(rows[2]));
     slowest_other = std::max(slowest_other, since(start));
     quickest_other = std::min(quickest_other, since(start));
-    pollfd p{slow, POLLIN, 0};
-    if (poll(&p, 1, 1000) > 0) break;  // the server answered and closed
+    if (test_readable(slow, 1000)) break;  // the server answered and closed
   }
   EXPECT_LT(slowest_other, ms(2000));
   std::string answer = read_all(slow);
@@ -233,39 +217,39 @@ TEST_F(AssetServer, ATrickleOfBytesDoesNotStretchTheDeadlineOrDelayOthers) {
   EXPECT_TRUE(closed || answer == ok_answer(rows[1]) || answer == not_found) << answer.substr(0, 80);
   EXPECT_GE(held, ms(4500));
   EXPECT_LT(held, ms(7500));
-  close(slow);
+  test_close(slow);
 }
 
 // Many connections that never send a byte do not delay a page load: each is a thread of
 // its own that gives up at its deadline.
 TEST_F(AssetServer, IdleConnectionsDoNotDelayAPageLoad) {
-  int idle[20];
-  for (int &fd : idle) {
+  test_socket idle[20];
+  for (test_socket &fd : idle) {
     fd = connect_to_server();
     ASSERT_GE(fd, 0);
   }
-  usleep(100000);
+  test_pause_ms(100);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(get(T + "/"), ok_answer(rows[0]));
   EXPECT_EQ(get(T + "/app.js"), ok_answer(rows[2]));
   EXPECT_LT(since(start), ms(2000));
   // At their deadline the idle ones get the 404 (nothing asked) and are closed.
-  for (int fd : idle) {
+  for (test_socket fd : idle) {
     EXPECT_EQ(read_all(fd), not_found);
-    close(fd);
+    test_close(fd);
   }
   EXPECT_LT(since(start), ms(7500));
 }
 
 TEST_F(AssetServer, APeerThatLeavesEarlyDoesNotStopTheServer) {
   for (int i = 0; i < 5; i++) {
-    int fd = connect_to_server();
+    test_socket fd = connect_to_server();
     ASSERT_GE(fd, 0);
     std::string request = "GET " + T + "/app.js HTTP/1.1\r\n\r\n";
-    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    test_send(fd, request.data(), request.size());
     char buf[100];
-    recv(fd, buf, sizeof buf, 0);
-    close(fd);  // leaves most of the 200 kB answer unread
+    test_receive(fd, buf, sizeof buf);
+    test_close(fd);  // leaves most of the 200 kB answer unread
   }
   EXPECT_EQ(get(T + "/style.css"), ok_answer(rows[1]));
 }

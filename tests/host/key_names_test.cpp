@@ -5,7 +5,9 @@
 
 #include "app/host/key_names.h"
 #include "bridge_contract.h"
+#ifndef _WIN32
 #include "app/platform/linux/x_keys.h"
+#endif
 
 namespace {
 
@@ -45,7 +47,9 @@ TEST(KeyNames, RefusedNames) {
 }
 
 // Every name the bridge contract lists is accepted, has a key on X11, and no two names
-// share one.
+// share one. (On Windows the codes are the virtual-key codes themselves; the desktop
+// test registers each as a hot key.)
+#ifndef _WIN32
 TEST(KeyNames, EveryContractNameHasADistinctXKey) {
   std::set<unsigned long> seen;
   for (const contract_key &key : contract_keys) {
@@ -57,5 +61,6 @@ TEST(KeyNames, EveryContractNameHasADistinctXKey) {
   }
   EXPECT_EQ(seen.size(), 86u);
 }
+#endif
 
 }  // namespace

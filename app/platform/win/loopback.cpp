@@ -85,6 +85,58 @@ long loopback_receive(loopback_socket s, void *buffer, size_t room) {
   }
 }
 
+// Waits up to timeout_ms until the socket can be read (or written); an error counts as
+// ready, so the call that follows reports it.
+static bool wait_for(SOCKET s, bool for_writing, int timeout_ms) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval tv;
+  tv.tv_sec = timeout_ms < 0 ? 0 : timeout_ms / 1000;
+  tv.tv_usec = timeout_ms < 0 ? 0 : (timeout_ms % 1000) * 1000;
+  int ready = for_writing ? select(0, nullptr, &set, nullptr, &tv) : select(0, &set, nullptr, nullptr, &tv);
+  return ready != 0;
+}
+
+// Winsock has no per-call "don't wait" flag: the socket is switched to non-blocking for
+// the one call. Each connection is used by one thread only, so nobody sees the switch.
+static void set_blocking(SOCKET s, bool blocking) {
+  u_long non_blocking = blocking ? 0 : 1;
+  ioctlsocket(s, FIONBIO, &non_blocking);
+}
+
+long loopback_receive_within(loopback_socket s, void *buffer, size_t room, int timeout_ms) {
+  SOCKET socket = (SOCKET)s;
+  if (!wait_for(socket, false, timeout_ms)) return 0;
+  int want = room > 0x7fffffff ? 0x7fffffff : (int)room;
+  set_blocking(socket, false);
+  int r;
+  int error = 0;
+  do {
+    r = recv(socket, (char *)buffer, want, 0);
+    error = r == SOCKET_ERROR ? WSAGetLastError() : 0;
+  } while (error == WSAEINTR);
+  set_blocking(socket, true);
+  if (r != SOCKET_ERROR) return r;
+  return error == WSAEWOULDBLOCK || error == WSAETIMEDOUT ? 0 : -1;
+}
+
+long loopback_send_within(loopback_socket s, const void *bytes, size_t length, int timeout_ms) {
+  SOCKET socket = (SOCKET)s;
+  if (!wait_for(socket, true, timeout_ms)) return 0;
+  int want = length > 0x7fffffff ? 0x7fffffff : (int)length;
+  set_blocking(socket, false);
+  int sent;
+  int error = 0;
+  do {
+    sent = send(socket, (const char *)bytes, want, 0);
+    error = sent == SOCKET_ERROR ? WSAGetLastError() : 0;
+  } while (error == WSAEINTR);
+  set_blocking(socket, true);
+  if (sent != SOCKET_ERROR) return sent <= 0 && length > 0 ? -1 : sent;
+  return error == WSAEWOULDBLOCK ? 0 : -1;
+}
+
 int loopback_send_all(loopback_socket s, const void *bytes, size_t length) {
   const char *p = (const char *)bytes;
   while (length > 0) {
