@@ -23,12 +23,14 @@ int run_probe(int argc, char **argv) {
     fflush(stdout);
     return 0;
   }
-  printf("first\n");
-  fflush(stdout);
   instance_watch_show([](const char *startup_id) {
     printf("show%s%s\n", *startup_id ? " " : "", startup_id);
     fflush(stdout);
   });
+  // Told once the listener is up: a request sent before it would be lost, as it is while
+  // the program is still starting.
+  printf("first\n");
+  fflush(stdout);
   SetTimer(nullptr, 0, (UINT)atoi(argv[2]), nullptr);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
