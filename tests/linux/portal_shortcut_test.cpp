@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/platform/hotkey.h"
+#include "app/platform/linux/portal_shortcut.h"
 
 static const char portal_xml[] =
     "<node><interface name='org.freedesktop.portal.GlobalShortcuts'>"
@@ -351,6 +352,36 @@ TEST(PortalShortcut, ARegistrationGivenUpWhileWaitingAnswersFalseOnceAndBindsNot
   activate(session_path, "blackout");
   turn_loop(300);
   EXPECT_EQ(presses, 1);
+  {
+    std::lock_guard<std::mutex> hold(portal.lock);
+    portal.bind_delay_ms = 0;
+  }
+}
+
+TEST(PortalShortcut, APortalThatNeverAnswersIsGivenUpWithFalseAndItsSessionClosed) {
+  ASSERT_EQ(portal_state, 1);
+  answers(0, 0, false);
+  {
+    std::lock_guard<std::mutex> hold(portal.lock);
+    portal.bind_delay_ms = 60000;  // the person never confirms
+  }
+  portal_shortcut_set_answer_wait(700);
+  presses = 0;
+  int closes_before = closes_seen();
+  answers_seen seen;
+  auto started = std::chrono::steady_clock::now();
+  hotkey_register(0x7B, on_press, on_answer, &seen);
+  ASSERT_TRUE(wait_answer(seen));
+  auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  EXPECT_FALSE(seen.registered);
+  EXPECT_GE(waited.count(), 600);
+  EXPECT_LT(waited.count(), 10000);
+  EXPECT_GE(wait_closes(closes_before + 1), closes_before + 1);
+  activate(session_path, "blackout");
+  turn_loop(300);
+  EXPECT_EQ(presses, 0);
+  EXPECT_EQ(seen.count, 1);
+  portal_shortcut_set_answer_wait(25000);
   {
     std::lock_guard<std::mutex> hold(portal.lock);
     portal.bind_delay_ms = 0;

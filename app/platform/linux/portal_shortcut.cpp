@@ -15,7 +15,7 @@ const char shortcuts_interface[] = "org.freedesktop.portal.GlobalShortcuts";
 const char shortcut_id[] = "blackout";
 
 // How long each step waits for the portal; it may show the person a confirmation first.
-const guint answer_wait_ms = 25 * 1000;
+guint answer_wait_ms = 25 * 1000;
 
 enum bind_step { step_idle, step_bus, step_session, step_shortcut, step_bound };
 
@@ -265,3 +265,5 @@ void portal_shortcut_release(void) {
   bound.attempt = next;
   if (answer) answer(false, data);
 }
+
+void portal_shortcut_set_answer_wait(unsigned ms) { answer_wait_ms = ms; }

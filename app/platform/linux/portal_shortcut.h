@@ -16,3 +16,7 @@ void portal_shortcut_bind(const char *trigger, void (*on_press)(void), void (*an
 // Gives up a bind still waiting (its answer is false) and closes the portal session, if
 // any: the shortcut is released.
 void portal_shortcut_release(void);
+
+// How long each step of a bind waits for the portal before it answers false (25 s unless
+// set); tests shorten it.
+void portal_shortcut_set_answer_wait(unsigned ms);
