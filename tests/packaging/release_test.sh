@@ -25,7 +25,7 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 out=$work/release
-MOSSWIRE_RELEASE_BUILD_DIR=$build bash "$src/scripts/release.sh" "$out" >"$work/release.log" 2>&1 ||
+MOSSWIRE_RELEASE_PLATFORMS=linux MOSSWIRE_RELEASE_BUILD_DIR=$build bash "$src/scripts/release.sh" "$out" >"$work/release.log" 2>&1 ||
   { cat "$work/release.log"; fail "scripts/release.sh"; }
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [[ -x $out/$asset ]] || fail "no executable $asset"

@@ -1,0 +1,39 @@
+// Checks a release folder the way the Windows self-update does: SHA256SUMS.txt must name
+// this platform's asset (release_asset_name) with the SHA-256 of the asset's bytes.
+//
+//   release_asset_check FOLDER        (exit 0 when the asset checks, 1 otherwise)
+#include <stdio.h>
+#include <string.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/platform/crypto.h"
+#include "app/platform/process.h"
+#include "app/services/update_check.h"
+
+int main(int argc, char **argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: release_asset_check FOLDER\n");
+    return 2;
+  }
+  std::string folder = argv[1];
+  std::ifstream in(folder + "\\SHA256SUMS.txt", std::ios::binary);
+  std::string list((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  unsigned char listed[32], actual[32];
+  if (!find_checksum(list.data(), list.size(), release_asset_name, listed)) {
+    printf("FAIL: SHA256SUMS.txt has no line for %s\n", release_asset_name);
+    return 1;
+  }
+  if (!sha256_file(folder + "\\" + release_asset_name, actual)) {
+    printf("FAIL: %s can't be read\n", release_asset_name);
+    return 1;
+  }
+  if (memcmp(listed, actual, sizeof actual) != 0) {
+    printf("FAIL: the listed SHA-256 is not the one of %s\n", release_asset_name);
+    return 1;
+  }
+  printf("%s checks against SHA256SUMS.txt\n", release_asset_name);
+  return 0;
+}
