@@ -318,6 +318,27 @@ TEST(Webview2Engine, WindowTitleSizeNavigationScriptsAndPermissions) {
   EXPECT_EQ(b.bounds.right, client.right);
   EXPECT_EQ(b.bounds.bottom, client.bottom);
 
+  // Moved to a screen of 144 dots per inch: the client area keeps its size in logical
+  // pixels, and the size the system asks about beforehand is the same.
+  // (The smallest size, which still fits the test's 1280 by 1024 screen once scaled.)
+  e.set_size(400, 300, false);
+  GetClientRect(main, &client);
+  int width = client.right - client.left, height = client.bottom - client.top;
+  SIZE asked = {0, 0};
+  EXPECT_TRUE(SendMessageW(main, 0x02E4 /* WM_GETDPISCALEDSIZE */, 144, reinterpret_cast<LPARAM>(&asked)));
+  RECT suggested = {0, 0, 100, 100};
+  SendMessageW(main, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(e.dpi(), 144);
+  GetClientRect(main, &client);
+  // Wine draws the frame at the system's DPI whatever the window's, so the client area
+  // comes out a few pixels off the scaled size there; on Windows the frame scales too.
+  EXPECT_NEAR(client.right - client.left, MulDiv(width, 144, 96), 16);
+  EXPECT_NEAR(client.bottom - client.top, MulDiv(height, 144, 96), 16);
+  RECT outer;
+  GetWindowRect(main, &outer);
+  EXPECT_EQ(asked.cx, outer.right - outer.left);
+  EXPECT_EQ(asked.cy, outer.bottom - outer.top);
+
   e.navigate("");
   e.navigate("http://127.0.0.1:5000/0123/index.html");
   EXPECT_EQ(b.navigations, (std::vector<std::wstring>{L"about:blank", L"http://127.0.0.1:5000/0123/index.html"}));
