@@ -1,7 +1,7 @@
-# The Windows build, cross-built on Debian (cmake/mingw-w64-x86_64.cmake). So far: the
-# portable libraries, the Windows platform layer and their tests, which run under Wine
-# (tests/win/in_wine.sh, a fresh Wine prefix for every test program). The web view
-# engine is built; the program itself is not linked yet.
+# The Windows build, cross-built on Debian (cmake/mingw-w64-x86_64.cmake): the portable
+# libraries, the Windows platform layer, the WebView2 engine, the host and the services,
+# linked into mosswire.exe, and their tests, which run under Wine (tests/win/in_wine.sh,
+# a fresh Wine prefix for every test program).
 find_program(NODE_EXECUTABLE node REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR sh ${CMAKE_SOURCE_DIR}/tests/win/in_wine.sh)
 
