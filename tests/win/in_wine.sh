@@ -5,11 +5,23 @@
 set -u
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/msw-wine-XXXXXX") || exit 1
 # Ends this prefix's wine server only (it is keyed by the prefix), then removes the prefix;
-# also when the run is cut short by a time-out.
+# also when the run is cut short by a time-out. The server writes the prefix's registry as
+# it ends, so it is waited for first; otherwise the removal can race it and leave the
+# prefix behind. Its socket folder, named after the prefix's device and inode, goes too,
+# while that inode is still ours.
 xvfb_pid=
 cleanup() {
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1
+  WINEPREFIX="$prefix" timeout 30 wineserver -w >/dev/null 2>&1
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  server=$(stat -c '%d %i' "$prefix" 2>/dev/null | awk '{printf "server-%x-%x", $1, $2}')
+  if [ -n "$server" ]; then
+    for folder in /tmp/wine-*/"$server" "/tmp/.wine-$(id -u)/$server"; do
+      [ -d "$folder" ] || continue
+      rm -rf "$folder"
+      rmdir "$(dirname "$folder")" 2>/dev/null
+    done
+  fi
   rm -rf "$prefix"
 }
 trap 'cleanup; exit 124' INT TERM HUP
