@@ -56,8 +56,12 @@ bool exists(const std::string &path) {
 }
 
 // Windows files have access lists, not permission bits: a file that is there reads as
-// the owner's read and write.
-unsigned mode_of(const std::string &path) { return exists(path) ? 0600 : 0; }
+// the owner's read and write, a folder as the owner's read, write and search.
+unsigned mode_of(const std::string &path) {
+  DWORD attributes = GetFileAttributesW(widen(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  return attributes & FILE_ATTRIBUTE_DIRECTORY ? 0700 : 0600;
+}
 
 std::string run_command(const std::string &command) {
   std::string out;
