@@ -11,22 +11,11 @@ const N = require('./chatnet.js');
 
 const SHOTS = process.env.MSW_SHOTS || null; // a folder: also save a screenshot of the room
 
-let chrome;
-let net;
-let maya;
-let bo;
-
-test.before(async () => {
-  chrome = await H.launch();
-  net = await N.network();
-  maya = await N.member(chrome.browser, net, 'maya');
-  bo = await N.member(chrome.browser, net, 'bo');
+let chrome, net, maya, bo;
+N.world(['maya', 'bo'], async (w) => {
+  ({ chrome, net, maya, bo } = w);
   // maya's computer holds the owner key.
   await H.files.set(maya.page, 'x.owner.json', fs.readFileSync(path.join(net.home, '.mosswire', 'owner.json'), 'utf8'));
-});
-test.after(async () => {
-  if (chrome) await chrome.close();
-  if (net) await net.close();
 });
 
 // The texts of the posts this member holds, oldest first (deleted ones left out).

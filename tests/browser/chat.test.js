@@ -7,21 +7,8 @@ const assert = require('node:assert/strict');
 const H = require('./harness.js');
 const N = require('./chatnet.js');
 
-let chrome;
-let net;
-let ann;
-let bo;
-
-test.before(async () => {
-  chrome = await H.launch();
-  net = await N.network();
-  ann = await N.member(chrome.browser, net, 'ann');
-  bo = await N.member(chrome.browser, net, 'bo');
-});
-test.after(async () => {
-  if (chrome) await chrome.close();
-  if (net) await net.close();
-});
+let net, ann, bo;
+N.world(['ann', 'bo'], (w) => ({ net, ann, bo } = w));
 
 test('two members in General', { timeout: 120000 }, async (t) => {
   await t.test('each sees the other online', async () => {

@@ -7,6 +7,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const { execFile } = require('child_process');
+const test = require('node:test');
 const H = require('./harness.js');
 const { startRelay } = require('../relay/helpers.js');
 
@@ -102,7 +103,25 @@ async function befriend(a, b) {
   await b.page.evaluate((id) => { Vault.data.friends[id] = 'friend'; Vault.save(); }, a.id);
 }
 
+// The test file's one Chromium and one network with these members, started before its first
+// test and ended after its last; `ready(world)` runs once every member is in. The world
+// holds `chrome`, `net` and each member under its name.
+function world(names, ready) {
+  const w = {};
+  test.before(async () => {
+    w.chrome = await H.launch();
+    w.net = await network();
+    for (const name of names) w[name] = await member(w.chrome.browser, w.net, name);
+    if (ready) await ready(w);
+  });
+  test.after(async () => {
+    if (w.chrome) await w.chrome.close();
+    if (w.net) await w.net.close();
+  });
+  return w;
+}
+
 // What the page reported besides the browser's own notes about a relay that is down.
 const problems = (s) => s.problems.filter((p) => !/net::ERR_CONNECTION_(REFUSED|RESET|CLOSED)|Failed to load resource/.test(p));
 
-module.exports = { problems, network, member, online, openGeneral, say, lines, waitLine, calls, befriend };
+module.exports = { world, problems, network, member, online, openGeneral, say, lines, waitLine, calls, befriend };

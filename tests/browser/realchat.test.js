@@ -25,17 +25,7 @@ function steer(host, port) {
 
 async function join(host, code, name, port) {
   await host.waitScreen('sWelcome');
-  await host.runAsync('await msw_copy(arguments[0]);', code);
-  await host.click('#pasteBtn');
-  await host.waitFor(() => host.run('return !document.getElementById("joinMore").classList.contains("hidden")'), 30000, 'the username field');
-  await host.type('#joinName', name);
-  await host.click('#joinNext');
-  await host.waitScreen('sSetPin');
-  await host.type('#newPin', '7391');
-  await host.type('#newPin2', '7391');
-  await steer(host, port);
-  await host.click('#setPinGo');
-  await host.waitScreen('sMain', 60000);
+  await host.join(code, name, '7391', () => steer(host, port));
   await host.waitFor(() => host.run('return document.getElementById("netDot").className === "dot on"'), 60000, name + ' online');
 }
 

@@ -123,6 +123,22 @@ async function startHost(opts = {}) {
     screen: () => host.run('const s = [...document.querySelectorAll("#app > section")].filter((x) => !x.classList.contains("hidden")); return s.length === 1 ? s[0].id : s.map((x) => x.id).join(",");'),
     waitScreen: (id, ms = 30000) => waitFor(async () => (await host.screen()) === id, ms, 'screen ' + id),
     waitFor,
+    // Joins with an invite as a person does, from the welcome screen to the main screen: the
+    // code copied and then pasted through the host's own clipboard functions, the username,
+    // the PIN twice. `beforeConfirm` runs just before the PIN is confirmed.
+    join: async (code, name, pin, beforeConfirm) => {
+      await host.runAsync('await msw_copy(arguments[0]);', code);
+      await host.click('#pasteBtn');
+      await waitFor(() => host.run('return !document.getElementById("joinMore").classList.contains("hidden")'), 30000, 'the username field');
+      await host.type('#joinName', name);
+      await host.click('#joinNext');
+      await host.waitScreen('sSetPin');
+      await host.type('#newPin', pin);
+      await host.type('#newPin2', pin);
+      if (beforeConfirm) await beforeConfirm();
+      await host.click('#setPinGo');
+      await host.waitScreen('sMain', 60000);
+    },
   };
   await host.timeouts(120000);
   return host;

@@ -21,16 +21,7 @@ test('first run, reload, unlock, black-out and wipe in the real window', { skip:
     assert.match(await host.url(), /^http:\/\/127\.0\.0\.1:\d+\/[0-9a-f]{32}\/index\.html$/);
     // The code goes in as people bring it: copied, then the Paste button (through the real
     // clipboard functions of the host).
-    await host.runAsync('await msw_copy(arguments[0]);', code);
-    await host.click('#pasteBtn');
-    await host.waitFor(() => host.run('return !document.getElementById("joinMore").classList.contains("hidden")'), 30000, 'the username field');
-    await host.type('#joinName', 'river');
-    await host.click('#joinNext');
-    await host.waitScreen('sSetPin');
-    await host.type('#newPin', '7391');
-    await host.type('#newPin2', '7391');
-    await host.click('#setPinGo');
-    await host.waitScreen('sMain', 60000);
+    await host.join(code, 'river', '7391');
     assert.equal(await host.run('return document.querySelector("#meBox .me-name").textContent'), 'river');
 
     const header = JSON.parse(read('vault.json'));

@@ -124,16 +124,7 @@ test('the real program updates itself from a release host and shows what is new 
     const owner = await makeOwner();
     host = await startHost({ binary: exe, home });
     await host.waitScreen('sWelcome', 60000);
-    await host.runAsync('await msw_copy(arguments[0]);', await longInvite(owner));
-    await host.click('#pasteBtn');
-    await host.waitFor(() => host.run('return !document.getElementById("joinMore").classList.contains("hidden")'), 30000, 'the username field');
-    await host.type('#joinName', 'river');
-    await host.click('#joinNext');
-    await host.waitScreen('sSetPin');
-    await host.type('#newPin', '7391');
-    await host.type('#newPin2', '7391');
-    await host.click('#setPinGo');
-    await host.waitScreen('sMain', 60000);
+    await host.join(await longInvite(owner), 'river', '7391');
     await host.stop();
     host = null;
 

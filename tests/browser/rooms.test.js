@@ -4,27 +4,13 @@
 // reach everyone.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const H = require('./harness.js');
 const N = require('./chatnet.js');
 
-let chrome;
-let net;
-let ann;
-let bo;
-let cy;
-
-test.before(async () => {
-  chrome = await H.launch();
-  net = await N.network();
-  ann = await N.member(chrome.browser, net, 'ann');
-  bo = await N.member(chrome.browser, net, 'bo');
-  cy = await N.member(chrome.browser, net, 'cy');
+let ann, bo, cy;
+N.world(['ann', 'bo', 'cy'], async (w) => {
+  ({ ann, bo, cy } = w);
   await N.befriend(ann, bo);
   await N.befriend(ann, cy);
-});
-test.after(async () => {
-  if (chrome) await chrome.close();
-  if (net) await net.close();
 });
 
 const dmOf = (a, b) => 'dm:' + [a.id, b.id].sort().join(':');

@@ -7,23 +7,8 @@ const assert = require('node:assert/strict');
 const H = require('./harness.js');
 const N = require('./chatnet.js');
 
-let chrome;
-let net;
-let ann;
-let bo;
-let cy;
-
-test.before(async () => {
-  chrome = await H.launch();
-  net = await N.network();
-  ann = await N.member(chrome.browser, net, 'ann');
-  bo = await N.member(chrome.browser, net, 'bo');
-  cy = await N.member(chrome.browser, net, 'cy');
-});
-test.after(async () => {
-  if (chrome) await chrome.close();
-  if (net) await net.close();
-});
+let chrome, net, ann, bo, cy;
+N.world(['ann', 'bo', 'cy'], (w) => ({ chrome, net, ann, bo, cy } = w));
 
 test('the owner removes a member', { timeout: 90000 }, async () => {
   const r = await net.owner('remove', 'cy');

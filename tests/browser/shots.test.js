@@ -9,23 +9,15 @@ const os = require('os');
 const path = require('path');
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const H = require('./harness.js');
 const N = require('./chatnet.js');
 
 const THEMES = ['kali', 'kali-light', 'matrix', 'amber', 'midnight'];
 const OUT = process.env.MOSSWIRE_SHOTS || path.join(os.tmpdir(), 'mosswire-shots');
 
-let chrome;
-let net;
-let ann;
-let bo;
-
-test.before(async () => {
+let ann, bo;
+N.world(['ann', 'bo'], async (w) => {
+  ({ ann, bo } = w);
   fs.mkdirSync(OUT, { recursive: true });
-  chrome = await H.launch();
-  net = await N.network();
-  ann = await N.member(chrome.browser, net, 'ann');
-  bo = await N.member(chrome.browser, net, 'bo');
   await N.befriend(ann, bo);
   // A busy General, a direct message and a group, written straight into ann's vault.
   await ann.page.evaluate((bo) => {
@@ -58,10 +50,6 @@ test.before(async () => {
     d.wanted.dee = 'dee';
     Vault.save();
   }, bo.id);
-});
-test.after(async () => {
-  if (chrome) await chrome.close();
-  if (net) await net.close();
 });
 
 async function layoutOk(page, what) {

@@ -5,26 +5,10 @@
 // messages link, and hostile or unusual texts drawn as text without breaking the layout.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const H = require('./harness.js');
 const N = require('./chatnet.js');
 
-let chrome;
-let net;
-let ann;
-let bo;
-let cy;
-
-test.before(async () => {
-  chrome = await H.launch();
-  net = await N.network();
-  ann = await N.member(chrome.browser, net, 'ann');
-  bo = await N.member(chrome.browser, net, 'bo');
-  cy = await N.member(chrome.browser, net, 'cy');
-});
-test.after(async () => {
-  if (chrome) await chrome.close();
-  if (net) await net.close();
-});
+let chrome, net, ann, bo, cy;
+N.world(['ann', 'bo', 'cy'], (w) => ({ chrome, net, ann, bo, cy } = w));
 
 const state = (s, id) => s.page.evaluate((x) => Vault.data.friends[x] || null, id);
 const waitState = (s, id, st) => s.page.waitForFunction(([x, v]) => (Vault.data.friends[x] || null) === v, [id, st], { timeout: 20000 });
