@@ -9,22 +9,14 @@
 const { viewBenchSetup, viewBenchMeasure, viewBenchGifs } = require('./chat-view.js');
 const H = require('../tests/browser/harness.js');
 const { unavailable, startHost } = require('../tests/browser/realhost.js');
+const { arg, stats: statsOf, pageSource } = require('./figures.js');
 
-const arg = (name, dflt) => {
-  const i = process.argv.indexOf('--' + name);
-  return i > 0 ? Number(process.argv[i + 1]) : dflt;
-};
 const PER = arg('per', 3000);
 const RUNS = arg('runs', 15);
 const PIN = '482916';
-// Installed as globals by statements (the page's policy forbids eval, rightly).
-const SOURCE = [viewBenchSetup, viewBenchMeasure, viewBenchGifs].map((f) => `window.${f.name} = ${f.toString()};`).join('\n');
+const SOURCE = pageSource([viewBenchSetup, viewBenchMeasure, viewBenchGifs]);
 
-function stats(xs) {
-  const s = xs.slice().sort((a, b) => a - b);
-  const med = s.length % 2 ? s[(s.length - 1) / 2] : (s[s.length / 2 - 1] + s[s.length / 2]) / 2;
-  return `median ${med.toFixed(2)} ms, min ${s[0].toFixed(2)}, max ${s[s.length - 1].toFixed(2)} (${s.length} runs)`;
-}
+const stats = (xs) => statsOf(xs, 2);
 
 function report(engine, m, gifs, extra) {
   console.log(`${engine}: General with ${PER} messages, ${m.drawn} drawn`);

@@ -12,17 +12,13 @@ const fs = require('fs');
 const path = require('path');
 const H = require('../tests/browser/harness.js');
 const { unavailable, startHost } = require('../tests/browser/realhost.js');
+const { arg, median, stats, pageSource } = require('./figures.js');
 
-const arg = (name, dflt) => {
-  const i = process.argv.indexOf('--' + name);
-  return i > 0 ? Number(process.argv[i + 1]) : dflt;
-};
 const ROOMS = arg('rooms', 3);
 const PER = arg('per', 3000);
 const RUNS = arg('runs', 5);
 const PIN = '482916';
-// Installed as globals by statements (the page's policy forbids eval, rightly).
-const SOURCE = [pageBenchData, pageBenchWatch, pageBenchCreate, pageBenchFloor, pageBenchUnlock].map((f) => `window.${f.name} = ${f.toString()};`).join('\n');
+const SOURCE = pageSource([pageBenchData, pageBenchWatch, pageBenchCreate, pageBenchFloor, pageBenchUnlock]);
 
 // The disk's own share: the same bytes replaced the way the native side does it (a fresh
 // temporary file, fsync, rename, fsync of the folder), in the same folder.
@@ -43,16 +39,6 @@ function diskWrites(folder, bytes, runs) {
   }
   fs.rmSync(target, { force: true });
   return out;
-}
-
-function median(xs) {
-  const s = xs.slice().sort((a, b) => a - b);
-  return s.length % 2 ? s[(s.length - 1) / 2] : (s[s.length / 2 - 1] + s[s.length / 2]) / 2;
-}
-
-function stats(xs) {
-  const s = xs.slice().sort((a, b) => a - b);
-  return `median ${median(s).toFixed(0)} ms, min ${s[0].toFixed(0)}, max ${s[s.length - 1].toFixed(0)} (${s.length} runs)`;
 }
 
 function report(engine, created, opened) {

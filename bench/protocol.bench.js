@@ -8,14 +8,10 @@
 // Figures only: nothing here passes or fails.
 const path = require('path');
 const P = require(path.join(__dirname, '..', 'web', 'protocol.js'));
+const { median } = require('./figures.js');
 
 const args = process.argv.slice(2);
 const ROUNDS = Math.max(1, Number(args[args.indexOf('--rounds') + 1]) || 5);
-
-function median(xs) {
-  const s = xs.slice().sort((a, b) => a - b);
-  return s.length % 2 ? s[(s.length - 1) / 2] : (s[s.length / 2 - 1] + s[s.length / 2]) / 2;
-}
 
 async function time(fn) {
   const t0 = performance.now();
