@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "bridge.h"
+#include "own_address.h"
 #include "webview.h"
 
 namespace webview {
@@ -205,12 +206,6 @@ void gtk_webkit_engine::on_web_process_gone(WebKitWebView *view, WebKitWebProces
   if (reloads.count++ < 3) webkit_web_view_reload(view);
 }
 
-bool gtk_webkit_engine::is_own_address(const char *uri) const {
-  if (!uri || own_prefix_.empty()) return false;
-  if (own_prefix_.back() != '/') return own_prefix_ == uri;
-  return strncmp(uri, own_prefix_.c_str(), own_prefix_.size()) == 0;
-}
-
 /*
  * The window shows the page's own address and nothing else. A navigation elsewhere, a new
  * window and any answer the view cannot show (which would become a download) are
@@ -233,7 +228,7 @@ gboolean gtk_webkit_engine::on_decide_policy(WebKitWebView *, WebKitPolicyDecisi
   WebKitNavigationAction *action =
       webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
   const char *uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
-  if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && engine->is_own_address(uri)) return FALSE;
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && uri && is_own_address(engine->own_prefix_, uri)) return FALSE;
   webkit_policy_decision_ignore(decision);
   // A script's link.click() passes for a user gesture; only a real mouse button does not.
   bool clicked = webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED &&
@@ -292,11 +287,7 @@ void gtk_webkit_engine::navigate(const std::string &url) {
   if (!view_) return;
   std::string address = valid_or_empty(url);
   if (address.empty()) address = "about:blank";
-  // The page's own address is everything in the folder of the address loaded here
-  // ("http://127.0.0.1:PORT/TOKEN/"); an address without a folder is its own only.
-  size_t authority = address.find("://");
-  size_t path = authority == std::string::npos ? std::string::npos : address.find('/', authority + 3);
-  own_prefix_ = path == std::string::npos ? address : address.substr(0, address.rfind('/') + 1);
+  own_prefix_ = own_address_prefix(address);
   webkit_web_view_load_uri(view_, address.c_str());
 }
 

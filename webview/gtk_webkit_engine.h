@@ -43,8 +43,6 @@ class gtk_webkit_engine : public engine_base {
   static gboolean on_permission(WebKitWebView *, WebKitPermissionRequest *request, gpointer);
   static gboolean on_decide_policy(WebKitWebView *, WebKitPolicyDecision *decision, WebKitPolicyDecisionType type,
                                    gpointer self);
-  // Whether uri is in the folder of the address navigate() loaded.
-  bool is_own_address(const char *uri) const;
   static void on_window_destroy(GtkWidget *, gpointer self);
   static void on_web_process_gone(WebKitWebView *view, WebKitWebProcessTerminationReason reason, gpointer);
   static gboolean run_task(gpointer data);
