@@ -15,6 +15,7 @@
 #include "app/platform/linux/device_key.h"
 #include "app/platform/linux/device_seal.h"
 #include "app/services/app_files.h"
+#include "tests/linux/bus_name.h"
 #include "tests/services/host_double.h"
 #include "tests/services/test_env.h"
 
@@ -65,13 +66,7 @@ static void run_prompter(std::atomic<bool> *owned) {
   static const GDBusInterfaceVTable vtable = {prompter_call, nullptr, nullptr, {nullptr}};
   g_dbus_connection_register_object(connection, "/org/gnome/keyring/Prompter",
                                     info->interfaces[0], &vtable, nullptr, nullptr, nullptr);
-  GVariant *answer = g_dbus_connection_call_sync(
-      connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-      "RequestName", g_variant_new("(su)", "org.gnome.keyring.SystemPrompter", 4u),
-      G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-  guint32 result = 0;
-  if (answer) g_variant_get(answer, "(u)", &result), g_variant_unref(answer);
-  *owned = result == 1;
+  *owned = own_bus_name(connection, "org.gnome.keyring.SystemPrompter");
   for (;;) g_main_context_iteration(prompter_context, TRUE);
 }
 
