@@ -56,8 +56,17 @@ function report(engine, created, opened) {
   if (created.standIn) console.log('    native write: answered from memory here (Chromium has only the test double)');
   else {
     console.log(`    native write (bridge, worker, file and its two syncs): ${stats(created.writes)}`);
-    if (created.bridge.length) console.log(`      the bridge alone (the same text to msw_focused, which ignores it): ${stats(created.bridge)}; longest frame gap ${stats(created.bridgeGaps)}`);
+    if (created.bridge.length) {
+      console.log(`      the bridge alone (the same text to msw_focused, which ignores it): ${stats(created.bridge)}; longest frame gap ${stats(created.bridgeGaps)}`);
+      console.log(`        of which the page makes the call message (JSON.stringify): ${stats(created.quoting)}`);
+    }
     if (created.disk) console.log(`      the file alone (node on the same disk: write, fsync, rename, folder fsync of ${(created.fileBytes / 1048576).toFixed(2)} MiB): ${stats(created.disk)}`);
+    if (created.bridge.length && created.disk) {
+      // What a save cannot go below while the text travels as one call message: the page's
+      // steps, the bridge both ways and the file, each at its median.
+      const page = median(created.steps.data) + median(created.steps.seal) + median(created.steps.text);
+      console.log(`    least a save can take with this bridge (page steps + bridge alone + file alone, medians): ${(page + median(created.bridge) + median(created.disk)).toFixed(0)} ms`);
+    }
   }
   console.log(`  longest frame gap during a save: ${stats(created.gaps)}`);
   if (created.longTasks.length) console.log(`  longest task during a save (only tasks over 50 ms are reported; 0 = none): ${stats(created.longTasks)}`);
