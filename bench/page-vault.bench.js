@@ -50,6 +50,7 @@ function report(engine, created, opened) {
   console.log(`  ratio:   ${(median(opened.unlocks) / median(opened.floors)).toFixed(2)}× (medians; per run ${ratios.map((r) => r.toFixed(2)).join(' ')})`);
   console.log(`  read of the vault file at load: ${opened.load.toFixed(0)} ms`);
   console.log(`  saveNow: ${stats(created.saves)}`);
+  console.log(`    after 400 ms idle (the debounced save's case): ${stats(created.idle)}`);
   console.log(`    page, serialising and encoding (in slices): ${stats(created.steps.data)}`);
   console.log(`    page, AES-GCM (the engine's own thread): ${stats(created.steps.seal)}`);
   console.log(`    page, Base64 and the header text: ${stats(created.steps.text)}`);
