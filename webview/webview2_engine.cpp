@@ -3,6 +3,8 @@
 #include <shlobj.h>
 #include <shellapi.h>
 #include <shlwapi.h>
+#include <stdlib.h>
+#include <wchar.h>
 
 #include <memory>
 
@@ -262,9 +264,8 @@ class webview2_com_handler final : public ICoreWebView2CreateCoreWebView2Environ
     text = nullptr;
     // A message that is not a string is not a call.
     if (FAILED(args->TryGetWebMessageAsString(&text)) || !text) return S_OK;
-    std::wstring message = text;
+    engine_->on_web_message(text);
     CoTaskMemFree(text);
-    engine_->on_web_message(message);
     return S_OK;
   }
 
@@ -447,7 +448,18 @@ void win32_edge_engine::browser_ready(ICoreWebView2Controller *controller, ICore
 
 void win32_edge_engine::browser_failed() { waiting_ = false; }
 
-void win32_edge_engine::on_web_message(const std::wstring &message) { on_message(utf16_to_utf8(message)); }
+// The message is converted once, into a buffer the bridge takes over: a vault of megabytes
+// is not copied again on the window's thread.
+void win32_edge_engine::on_web_message(const wchar_t *message) {
+  int units = static_cast<int>(wcslen(message));
+  int n = units ? WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, message, units, nullptr, 0, nullptr, nullptr) : 0;
+  if (n <= 0) return;
+  char *text = static_cast<char *>(malloc(static_cast<size_t>(n) + 1));
+  if (!text) return;
+  WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, message, units, text, n, nullptr, nullptr);
+  text[n] = 0;
+  on_message(text, free);
+}
 
 void win32_edge_engine::fit_browser() {
   if (!controller_ || !widget_) return;

@@ -66,7 +66,7 @@ class win32_edge_engine : public engine_base {
   // The handler's results.
   void browser_ready(ICoreWebView2Controller *controller, ICoreWebView2 *view);
   void browser_failed();
-  void on_web_message(const std::wstring &message);
+  void on_web_message(const wchar_t *message);
 
   static LRESULT CALLBACK main_proc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK widget_proc(HWND, UINT, WPARAM, LPARAM);
