@@ -32,7 +32,7 @@ function freePort() {
 
 function startXvfb() {
   return new Promise((resolve, reject) => {
-    const x = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x800x24', '-nolisten', 'tcp'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
+    const x = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x800x24', '-nolisten', 'tcp', '-noreset'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
     let out = '';
     x.stdio[3].on('data', (b) => {
       out += b;

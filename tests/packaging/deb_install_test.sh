@@ -47,7 +47,7 @@ wm_class=$(sed -n 's/^StartupWMClass=//p' /usr/share/applications/$id.desktop)
 # A fresh user: empty home, private X server, private session bus with nothing on it.
 mkdir -m 700 "$work/home" "$work/run"
 exec 9>"$work/display"
-Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 8>&- &
+Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 8>&- &
 xvfb_pid=$!
 exec 9>&-
 for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done

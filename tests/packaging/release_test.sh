@@ -46,7 +46,7 @@ chmod 700 "$work/run"
 cp "$probe" "$work/installed/mosswire"
 chmod 755 "$work/installed/mosswire"
 exec 9>"$work/display"
-Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 exec 9>&-
 for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done

@@ -31,7 +31,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # The X server picks a free display number itself and writes it to the file (-displayfd),
 # so test programs running at once never race for one.
 if [ "${MSW_WINE_DISPLAY:-0}" = 1 ]; then
-  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$prefix.display" >/dev/null 2>&1 &
+  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -noreset 9>"$prefix.display" >/dev/null 2>&1 &
   xvfb_pid=$!
   tries=0
   until [ -s "$prefix.display" ] || [ $tries -ge 300 ]; do sleep 0.1; tries=$((tries + 1)); done
