@@ -69,7 +69,11 @@ void use_only_what_the_page_needs(WebKitWebView *view, bool automated) {
   webkit_settings_set_enable_encrypted_media(settings, FALSE);
   webkit_settings_set_enable_webrtc(settings, FALSE);
   webkit_settings_set_enable_page_cache(settings, FALSE);
+  // Newer engines never prefetch and mark the setting deprecated; older ones still honour
+  // it, and a name lookup the page did not ask for is one no resolver needs to see.
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
   webkit_settings_set_enable_dns_prefetching(settings, FALSE);
+  G_GNUC_END_IGNORE_DEPRECATIONS
   webkit_settings_set_enable_spatial_navigation(settings, FALSE);
   webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
   webkit_settings_set_enable_developer_extras(settings, automated);
