@@ -1,18 +1,15 @@
 // Benchmark: how long the loopback asset server takes to serve all seven page files of
 // this build, one connection per file as the browser does. Prints figures; not a test.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/socket.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "asset_server.h"
+#include "test_socket.h"
 
 namespace {
 
@@ -23,21 +20,14 @@ double now_us() {
 }
 
 size_t fetch(uint16_t port, const std::string &request) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, (sockaddr *)&a, sizeof a) != 0) {
-    close(fd);
-    return 0;
-  }
-  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  test_socket s = test_connect(port);
+  if (s < 0) return 0;
+  test_send(s, request.data(), request.size());
   static char buf[1 << 16];
   size_t total = 0;
-  ssize_t n;
-  while ((n = recv(fd, buf, sizeof buf, 0)) > 0) total += (size_t)n;
-  close(fd);
+  long n;
+  while ((n = test_receive(s, buf, sizeof buf)) > 0) total += (size_t)n;
+  test_close(s);
   return total;
 }
 
