@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <stdio.h>
 
-#include "app/platform/log.h"
+#include "app/platform/win/hidden_window.h"
 #include "app/platform/win/wide.h"
 
 namespace {
@@ -63,22 +63,7 @@ void display_error(const char *text) {
 void display_on_terminate(void (*quit)(void)) {
   session.terminate_action = quit;
   if (session.window) return;
-  HINSTANCE module = GetModuleHandleW(nullptr);
-  WNDCLASSEXW window_class = {};
-  window_class.cbSize = sizeof window_class;
-  window_class.lpfnWndProc = session_procedure;
-  window_class.hInstance = module;
-  window_class.lpszClassName = session_class;
-  if (!RegisterClassExW(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    log_failure("session", "the session window's class can't be registered: %s",
-                error_text(GetLastError()).c_str());
-    return;
-  }
-  session.window = CreateWindowExW(WS_EX_TOOLWINDOW, session_class, L"", WS_POPUP, 0, 0, 0, 0,
-                                   nullptr, nullptr, module, nullptr);
-  if (!session.window) {
-    log_failure("session", "the session window can't be made: %s", error_text(GetLastError()).c_str());
-    return;
-  }
+  session.window = hidden_window_make(session_class, session_procedure, L"", "session", "the session window");
+  if (!session.window) return;
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }

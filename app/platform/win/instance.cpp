@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/platform/log.h"
+#include "app/platform/win/hidden_window.h"
 #include "app/platform/win/wide.h"
 
 namespace {
@@ -77,24 +78,9 @@ void instance_watch_show(void (*on_show)(const char *startup_id)) {
                 error_text(GetLastError()).c_str());
     return;
   }
-  HINSTANCE module = GetModuleHandleW(nullptr);
-  WNDCLASSEXW window_class = {};
-  window_class.cbSize = sizeof window_class;
-  window_class.lpfnWndProc = listener_procedure;
-  window_class.hInstance = module;
-  window_class.lpszClassName = listener_class;
-  if (!RegisterClassExW(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    log_failure("single instance", "the listener's class can't be registered: %s",
-                error_text(GetLastError()).c_str());
-    return;
-  }
-  instance.listener = CreateWindowExW(WS_EX_TOOLWINDOW, listener_class, L"", WS_POPUP, 0,
-                                      0, 0, 0, nullptr, nullptr, module, nullptr);
-  if (!instance.listener) {
-    log_failure("single instance", "the listener window can't be made: %s",
-                error_text(GetLastError()).c_str());
-    return;
-  }
+  instance.listener =
+      hidden_window_make(listener_class, listener_procedure, L"", "single instance", "the listener window");
+  if (!instance.listener) return;
   // A program running with higher rights than the second start still hears it.
   ChangeWindowMessageFilterEx(instance.listener, instance.show_message, MSGFLT_ALLOW, nullptr);
 }

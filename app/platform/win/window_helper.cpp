@@ -1,7 +1,6 @@
 #include "app/platform/win/window_helper.h"
 
-#include "app/platform/log.h"
-#include "app/platform/win/wide.h"
+#include "app/platform/win/hidden_window.h"
 
 namespace {
 
@@ -39,21 +38,7 @@ LRESULT CALLBACK helper_procedure(HWND window, UINT message, WPARAM wparam, LPAR
 HWND helper_window(void) {
   static HWND window = nullptr;
   if (window && IsWindow(window)) return window;
-  HINSTANCE instance = GetModuleHandleW(nullptr);
-  const wchar_t *class_name = L"mosswire-helper";
-  WNDCLASSEXW wc = {};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = helper_procedure;
-  wc.hInstance = instance;
-  wc.lpszClassName = class_name;
-  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    log_failure("window", "helper window class refused: %s", error_text(GetLastError()).c_str());
-    return nullptr;
-  }
   taskbar_created_message();
-  // A tool window is left out of the taskbar and of Alt+Tab should anything ever show it.
-  window = CreateWindowExW(WS_EX_TOOLWINDOW, class_name, L"mosswire", WS_POPUP, 0, 0, 0, 0, nullptr,
-                           nullptr, instance, nullptr);
-  if (!window) log_failure("window", "no helper window: %s", error_text(GetLastError()).c_str());
+  window = hidden_window_make(L"mosswire-helper", helper_procedure, L"mosswire", "window", "the helper window");
   return window;
 }

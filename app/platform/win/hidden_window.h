@@ -1,0 +1,11 @@
+#pragma once
+// A top-level window of the calling thread that is never shown. Top-level rather than
+// message-only, because message-only windows hear no broadcasts (the session's end,
+// "TaskbarCreated", a registered message sent to every window).
+#include <windows.h>
+
+// Registers `class_name` with `procedure` (once; a second call reuses it) and makes the
+// window. Null when Windows refuses either; the log then says so under `area`, naming the
+// window as `what`.
+HWND hidden_window_make(const wchar_t *class_name, WNDPROC procedure, const wchar_t *title, const char *area,
+                        const char *what);
