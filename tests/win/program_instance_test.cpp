@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "stand_in_runtime.h"
+
 namespace {
 
 std::string program_arg, stand_in_arg;
@@ -54,42 +56,6 @@ int visible_windows_of(DWORD pid) {
   return s.count;
 }
 
-// A Unix path as this Wine prefix names it.
-std::wstring windows_path(const std::string &path) {
-  typedef LPWSTR(CDECL * dos_name_fn)(LPCSTR);
-  auto dos_name = (dos_name_fn)(void *)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name");
-  if (!path.empty() && path[0] == '/' && dos_name) {
-    if (LPWSTR converted = dos_name(path.c_str())) {
-      std::wstring out = converted;
-      HeapFree(GetProcessHeap(), 0, converted);
-      return out;
-    }
-  }
-  return std::wstring(path.begin(), path.end());
-}
-
-// Puts the stand-in where the runtime's installer registers the real one.
-bool register_stand_in(void) {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  std::wstring root = std::wstring(temp) + L"msw-instance-" + std::to_wstring(GetCurrentProcessId());
-  CreateDirectoryW(root.c_str(), nullptr);
-  CreateDirectoryW((root + L"\\EBWebView").c_str(), nullptr);
-  CreateDirectoryW((root + L"\\EBWebView\\x64").c_str(), nullptr);
-  if (!CopyFileW(windows_path(stand_in_arg).c_str(), (root + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll").c_str(),
-                 FALSE))
-    return false;
-  HKEY key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER,
-                      L"SOFTWARE\\Microsoft\\EdgeUpdate\\ClientState\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}", 0, nullptr,
-                      0, KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr) != ERROR_SUCCESS)
-    return false;
-  LONG set = RegSetValueExW(key, L"EBWebView", 0, REG_SZ, (const BYTE *)root.c_str(),
-                            (DWORD)((root.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
-  return set == ERROR_SUCCESS;
-}
-
 struct program {
   PROCESS_INFORMATION info = {};
   bool started = false;
@@ -123,7 +89,8 @@ bool within(DWORD ms, F done) {
 
 TEST(ProgramInstance, ASecondStartEndsWithZeroAndBringsTheFirstWindowBack) {
   ASSERT_FALSE(program_arg.empty()) << "usage: win_program_instance_test mosswire.exe stand_in_browser.dll";
-  ASSERT_TRUE(register_stand_in());
+  std::wstring root;
+  ASSERT_TRUE(register_stand_in_runtime(stand_in_arg, L"msw-instance-", &root));
   program first;
   ASSERT_TRUE(first.started);
   HWND window = nullptr;

@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "stand_in_runtime.h"
+
 namespace {
 
-std::wstring program_path, stand_in_path;
+std::string program_path, stand_in_path;
 
 std::wstring text_of(HWND window) {
   wchar_t text[2048];
@@ -62,26 +64,6 @@ std::wstring message_text(HWND dialog) {
       },
       reinterpret_cast<LPARAM>(&found));
   return found;
-}
-
-std::wstring windows_path(const std::wstring &path) {
-  if (path.empty() || path[0] != L'/') return path;
-  // Wine's own mapping of a Unix path; every prefix maps / as Z: otherwise.
-  typedef LPWSTR(CDECL * dos_name_fn)(LPCSTR);
-  auto dos_name = reinterpret_cast<dos_name_fn>(
-      reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
-  if (dos_name) {
-    std::string narrow(path.begin(), path.end());
-    if (LPWSTR converted = dos_name(narrow.c_str())) {
-      std::wstring out = converted;
-      HeapFree(GetProcessHeap(), 0, converted);
-      return out;
-    }
-  }
-  std::wstring out = L"Z:" + path;
-  for (wchar_t &c : out)
-    if (c == L'/') c = L'\\';
-  return out;
 }
 
 // Runs first: the fresh Wine prefix has no runtime registered yet.
@@ -163,22 +145,8 @@ std::vector<std::string> lines_with(const std::string &report, const std::string
 
 TEST(Program, WithAStandInRuntimeItStartsAndAnswersThePage) {
   ASSERT_FALSE(stand_in_path.empty());
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  std::wstring root = std::wstring(temp) + L"msw-stand-in-" + std::to_wstring(GetCurrentProcessId());
-  CreateDirectoryW(root.c_str(), nullptr);
-  CreateDirectoryW((root + L"\\EBWebView").c_str(), nullptr);
-  CreateDirectoryW((root + L"\\EBWebView\\x64").c_str(), nullptr);
-  ASSERT_TRUE(CopyFileW(windows_path(stand_in_path).c_str(),
-                        (root + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll").c_str(), FALSE));
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER,
-                            L"SOFTWARE\\Microsoft\\EdgeUpdate\\ClientState\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}", 0,
-                            nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExW(key, L"EBWebView", 0, REG_SZ, reinterpret_cast<const BYTE *>(root.c_str()),
-                 static_cast<DWORD>((root.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
+  std::wstring root;
+  ASSERT_TRUE(register_stand_in_runtime(stand_in_path, L"msw-stand-in-", &root));
   std::wstring report_path = root + L"\\report.txt";
   SetEnvironmentVariableW(L"MSW_STAND_IN_REPORT", report_path.c_str());
 
@@ -251,10 +219,6 @@ TEST(Program, WithAStandInRuntimeItStartsAndAnswersThePage) {
 
 int main(int argc, char **argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (argc > 2) {
-    std::string program = argv[1], stand_in = argv[2];
-    program_path.assign(program.begin(), program.end());
-    stand_in_path.assign(stand_in.begin(), stand_in.end());
-  }
+  if (argc > 2) program_path = argv[1], stand_in_path = argv[2];
   return RUN_ALL_TESTS();
 }
