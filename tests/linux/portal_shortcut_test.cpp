@@ -202,6 +202,12 @@ static int wait_closes(int count) {
   return closes_seen();
 }
 
+// How long the stand-in person takes to confirm a bind.
+static void bind_delay(int ms) {
+  std::lock_guard<std::mutex> hold(portal.lock);
+  portal.bind_delay_ms = ms;
+}
+
 static void answers(guint32 create, guint32 bind, bool lists_nothing) {
   std::lock_guard<std::mutex> hold(portal.lock);
   portal.create_answer = create;
@@ -280,10 +286,7 @@ TEST(PortalShortcut, ARefusingPortalAnswersFalseAndKeepsNothing) {
 TEST(PortalShortcut, TheLoopKeepsRunningWhileThePersonConfirmsAndTheAnswerStillComes) {
   ASSERT_EQ(portal_state, 1);
   answers(0, 0, false);
-  {
-    std::lock_guard<std::mutex> hold(portal.lock);
-    portal.bind_delay_ms = 1500;
-  }
+  bind_delay(1500);
   presses = 0;
   int ticks = 0;
   guint ticker = g_timeout_add(20, [](gpointer n) -> gboolean { ++*(int *)n; return G_SOURCE_CONTINUE; }, &ticks);
@@ -304,19 +307,13 @@ TEST(PortalShortcut, TheLoopKeepsRunningWhileThePersonConfirmsAndTheAnswerStillC
   turn_loop(300);
   EXPECT_EQ(presses, 1);
   hotkey_unregister();
-  {
-    std::lock_guard<std::mutex> hold(portal.lock);
-    portal.bind_delay_ms = 0;
-  }
+  bind_delay(0);
 }
 
 TEST(PortalShortcut, ARegistrationGivenUpWhileWaitingAnswersFalseOnceAndBindsNothing) {
   ASSERT_EQ(portal_state, 1);
   answers(0, 0, false);
-  {
-    std::lock_guard<std::mutex> hold(portal.lock);
-    portal.bind_delay_ms = 800;
-  }
+  bind_delay(800);
   presses = 0;
   // A new key while the first still waits: the first answers false, the second true.
   answers_seen first, second;
@@ -347,19 +344,13 @@ TEST(PortalShortcut, ARegistrationGivenUpWhileWaitingAnswersFalseOnceAndBindsNot
   activate(session_path, "blackout");
   turn_loop(300);
   EXPECT_EQ(presses, 1);
-  {
-    std::lock_guard<std::mutex> hold(portal.lock);
-    portal.bind_delay_ms = 0;
-  }
+  bind_delay(0);
 }
 
 TEST(PortalShortcut, APortalThatNeverAnswersIsGivenUpWithFalseAndItsSessionClosed) {
   ASSERT_EQ(portal_state, 1);
   answers(0, 0, false);
-  {
-    std::lock_guard<std::mutex> hold(portal.lock);
-    portal.bind_delay_ms = 60000;  // the person never confirms
-  }
+  bind_delay(60000);  // the person never confirms
   portal_shortcut_set_answer_wait(700);
   presses = 0;
   int closes_before = closes_seen();
@@ -377,10 +368,7 @@ TEST(PortalShortcut, APortalThatNeverAnswersIsGivenUpWithFalseAndItsSessionClose
   EXPECT_EQ(presses, 0);
   EXPECT_EQ(seen.count, 1);
   portal_shortcut_set_answer_wait(25000);
-  {
-    std::lock_guard<std::mutex> hold(portal.lock);
-    portal.bind_delay_ms = 0;
-  }
+  bind_delay(0);
 }
 
 int main(int argc, char **argv) {
