@@ -44,7 +44,9 @@ class Network {
   }
 
   // Checks a certificate back to the owner. A certificate identical to a known one is
-  // not checked again: every sign-in hands over the whole directory.
+  // not checked again: every sign-in hands over the whole directory. Either way the
+  // answer carries the certificate and its text, which admit() keeps and every `member`
+  // frame and `welcome` hands on.
   async check(raw) {
     const c = canonCert(raw);
     if (!c) return null;
@@ -57,7 +59,7 @@ class Network {
         id = null;
       }
       const known = id && this.members.get(id);
-      if (known && known.text === c.text) return known.info;
+      if (known && known.text === c.text) return Object.assign({}, known.info, { text: known.text, cert: known.cert });
     }
     let info = null;
     try {
