@@ -112,7 +112,8 @@ function createRelay(opts = {}) {
       'cache-control': 'no-store',
       'access-control-allow-origin': '*',
     });
-    res.end(req.method === 'HEAD' ? undefined : JSON.stringify({ ok: true, boot, net: !!owner }) + '\n');
+    // `state` says whether names, spent invites and removals outlive a restart.
+    res.end(req.method === 'HEAD' ? undefined : JSON.stringify({ ok: true, boot, net: !!owner, state: !!opts.state }) + '\n');
   }
 
   function onConnection(ws, req) {

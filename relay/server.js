@@ -54,7 +54,9 @@ function openState(dir, owner) {
     const saved = state.open();
     return { state, saved };
   } catch (e) {
-    log('relay: cannot keep state in ' + dir + ' (' + e.message + '); names, used invites and removals are remembered only until the relay stops');
+    if (e.unloadable) log('relay: ' + e.message + '. ' + dir + ' was not touched.');
+    log('relay: cannot keep state in ' + dir + (e.unloadable ? '' : ' (' + e.message + ')') +
+      '; names, used invites and removals are remembered only until the relay stops');
     state.closeQuietly();
     return { state: null, saved: null };
   }

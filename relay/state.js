@@ -9,7 +9,9 @@
 // Writes are rare (a new member, a new name, a new removal list) and synchronous, so a
 // fact is on disk before the relay acts on it. A damaged or missing file never keeps the
 // relay from starting: what can be read is kept, the rest is reported in the log, and a
-// file that cannot be opened at all is moved aside and started afresh.
+// file that SQLite itself cannot open is moved aside and started afresh. A SQLite module
+// that cannot be loaded (missing, or built for another Node.js) says nothing about the
+// file, so then the file is not touched at all (see binding()).
 const fs = require('fs');
 const path = require('path');
 
@@ -22,6 +24,24 @@ const SCHEMA = `
   CREATE TABLE IF NOT EXISTS network (k INTEGER PRIMARY KEY CHECK (k = 1), owner TEXT NOT NULL);
 `;
 const ID = /^[0-9a-f]{32}$/;
+const REBUILD = 'npm rebuild better-sqlite3';
+
+// The SQLite module, proven to load by opening a database in memory: its compiled part is
+// only loaded on first use, and one built for another Node.js fails only then. Throws an
+// error with `unloadable` set, and a message that says how to mend it.
+function binding() {
+  let Database;
+  try {
+    Database = require('better-sqlite3');
+    new Database(':memory:').close();
+  } catch (e) {
+    const err = new Error('the SQLite module (better-sqlite3) could not be loaded: ' + e.message.split('\n')[0] +
+      '. Rebuild it for this Node.js with "' + REBUILD + '" in ' + path.join(__dirname, '..'));
+    err.unloadable = true;
+    throw err;
+  }
+  return Database;
+}
 
 function isObject(v) {
   return v !== null && typeof v === 'object' && !Array.isArray(v);
@@ -51,6 +71,7 @@ class State {
 
   // Gives what could be read: { members, invites, names, removals }.
   open() {
+    this.Database = binding();
     fs.mkdirSync(this.dir, { recursive: true, mode: 0o700 });
     try {
       fs.chmodSync(this.dir, 0o700);
@@ -112,8 +133,7 @@ class State {
   }
 
   connect() {
-    const Database = require('better-sqlite3');
-    const db = new Database(this.file);
+    const db = new this.Database(this.file);
     db.pragma('journal_mode = WAL');
     db.pragma('synchronous = FULL');
     return db;
@@ -252,4 +272,4 @@ function empty() {
   return { members: [], invites: [], names: [], removals: null };
 }
 
-module.exports = { State, FILE };
+module.exports = { State, FILE, REBUILD };

@@ -111,4 +111,32 @@ test('a restart keeps names, spent invites, removals and the member list, even f
     assert.strictEqual((await signIn(relay, carol)).t, 'welcome');
     assert.strictEqual(fs.statSync(dir).mode & 0o777, 0o700);
   });
+
+  await t.test('a SQLite module that will not load leaves the file alone and says how to mend it', async () => {
+    const hook = path.join(dir, '..', path.basename(dir) + '-hook.js');
+    t.after(() => fs.rmSync(hook, { force: true }));
+    const kept = () => fs.readdirSync(dir).sort().map((f) => [f, fs.readFileSync(path.join(dir, f)).toString('base64')]);
+    // The module missing, and one built for another Node.js, which fails only when used.
+    const faults = {
+      missing: "if (request === 'better-sqlite3') { const e = new Error(\"Cannot find module 'better-sqlite3'\"); e.code = 'MODULE_NOT_FOUND'; throw e; }",
+      'built for another Node.js': "if (request === 'bindings') throw new Error('was compiled against a different Node.js version using NODE_MODULE_VERSION 1');",
+    };
+    for (const [what, fault] of Object.entries(faults)) {
+      await running[running.length - 1].stop();
+      const before = kept();
+      fs.writeFileSync(hook, "const M = require('module'); const load = M._load; M._load = function (request) { " + fault + ' return load.apply(this, arguments); };');
+      const relay = await H.startRelay({ ownerKey: owner.key, stateDir: dir, env: { NODE_OPTIONS: '--require ' + hook } });
+      running.push(relay);
+      assert.match(relay.stderr(), /could not be loaded[\s\S]*npm rebuild better-sqlite3/, what);
+      assert.doesNotMatch(relay.stderr(), /damaged|moved/, what);
+      const health = await (await fetch(relay.http + '/health')).json();
+      assert.deepStrictEqual([health.ok, health.state], [true, false], what);
+      assert.strictEqual((await signIn(relay, alice)).t, 'welcome', what + ': it still runs, from memory');
+      await relay.stop();
+      assert.deepStrictEqual(kept(), before, what + ': the state file is as it was');
+    }
+    const relay = await restart();
+    assert.deepStrictEqual((await memberNames(relay.url, owner)).names, ['carol']);
+    assert.strictEqual((await (await fetch(relay.http + '/health')).json()).state, true);
+  });
 });
