@@ -13,6 +13,9 @@ var Vault = (function () {
 
   var ITER = 600000;
   var SAVE_DELAY = 400;
+  // However often save() is called, a change is written at most this long after it was
+  // made: a busy room that changes the data every few hundred ms must not keep it unsaved.
+  var SAVE_MOST = 2000;
   // A save's work on the page runs in slices of about this many ms with a turn of the
   // event loop between them, so the window keeps drawing and taking keys while a large
   // vault is written.
@@ -26,6 +29,7 @@ var Vault = (function () {
   var secretAnswer = null; // the device secret answer, fetched once per page
   var data = null;       // the vault data, only while unlocked
   var timer = null;      // pending debounced save
+  var cap = null;        // the latest that pending save may run, from its first change
   var chain = Promise.resolve(); // every write runs after the one before; never rejects
   var sealed = null;     // { ct, bytes }: the header's ct text and its bytes, decoded once
   var lastTimes = null;  // how long the last write's steps took, in ms
@@ -266,6 +270,16 @@ var Vault = (function () {
     if (ok !== true) throw new Error("Couldn't save");
   }
 
+  function unschedule() {
+    if (timer) { clearTimeout(timer); timer = null; }
+    if (cap) { clearTimeout(cap); cap = null; }
+  }
+
+  function background() {
+    unschedule();
+    queue().catch(function (e) { console.error('mosswire: background save failed:', e && e.message); });
+  }
+
   function queue() {
     var p = chain.then(writeOnce);
     chain = p.catch(function () {});
@@ -392,19 +406,17 @@ var Vault = (function () {
     save() {
       if (!key) return;
       if (timer) clearTimeout(timer);
-      timer = setTimeout(function () {
-        timer = null;
-        queue().catch(function (e) { console.error('mosswire: background save failed:', e && e.message); });
-      }, SAVE_DELAY);
+      timer = setTimeout(background, SAVE_DELAY);
+      if (!cap) cap = setTimeout(background, SAVE_MOST);
     },
 
     saveNow() {
-      if (timer) { clearTimeout(timer); timer = null; }
+      unschedule();
       return queue();
     },
 
     lock() {
-      if (timer) { clearTimeout(timer); timer = null; }
+      unschedule();
       key = null;
       pinHash = null;
       data = null;

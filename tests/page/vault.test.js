@@ -384,6 +384,27 @@ test('saving', async (t) => {
     assert.deepEqual(plain(again.data), { n: 2 });
   });
 
+  await t.test('changes every 250 ms are still written, each within 2 s of being made', async () => {
+    const store = memoryStore();
+    await handMade(store, { pin: '1111', iter: 1000, data: { n: 0 } });
+    const timers = fakeTimers();
+    const { Vault, calls } = page(store, { timers });
+    await Vault.load();
+    await Vault.unlock('1111');
+    const writes = () => calls.filter((c) => c.name === 'msw_write_vault').length;
+    for (let n = 1; n <= 20; n++) {
+      Vault.data.n = n;
+      Vault.save();
+      timers.advance(250);
+      await sleep(5);
+    }
+    await until(() => writes() >= 2, 'writes during the trickle');
+    await Vault.lock();
+    const again = await reopened(store);
+    await again.unlock('1111');
+    assert.ok(plain(again.data).n >= 13, 'the newest write holds a change at most 2 s old, not ' + plain(again.data).n);
+  });
+
   await t.test('saveNow cancels the pending save and settles with its own write', async () => {
     const store = memoryStore();
     await handMade(store, { pin: '1111', iter: 1000, data: { n: 0 } });
