@@ -220,6 +220,31 @@ section('core', {
   },
 });
 
+// A batch that runs `run` once additions pause for `wait` ms, and at the latest `most` ms
+// after the first addition it holds: a steady trickle must not hold it back for ever.
+function batcher(wait, most, run) {
+  var quiet = null;
+  var cap = null;
+  function fire() {
+    clearTimeout(quiet);
+    clearTimeout(cap);
+    quiet = cap = null;
+    run();
+  }
+  return {
+    add: function () {
+      clearTimeout(quiet);
+      quiet = setTimeout(fire, wait);
+      if (!cap) cap = setTimeout(fire, most);
+    },
+    // Runs later, after `ms`, unless an addition runs it sooner.
+    later: function (ms) {
+      if (!quiet) quiet = setTimeout(fire, ms);
+    },
+    armed: function () { return !!quiet; },
+  };
+}
+
 // The message of a failure, in words a person can act on.
 function failText(e) {
   var m = e && e.message ? e.message : String(e);

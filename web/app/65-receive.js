@@ -4,15 +4,17 @@
 
 var RECV = {
   ackWait: 300,
+  ackMost: 1000,
   ackRetry: 3000,
   receiptWait: 1500,
+  receiptMost: 5000,
   receiptMax: 500,
   preview: 160,
 };
 var PING_RE = /(?<![\w@])@([A-Za-z0-9_.]{2,24})/g;
 
-var acks = { list: [], timer: null };
-var receipts = { map: new Map(), timer: null };
+var acks = { list: [], batch: batcher(RECV.ackWait, RECV.ackMost, sendAcks) };
+var receipts = { map: new Map(), batch: batcher(RECV.receiptWait, RECV.receiptMost, sendReceipts) };
 
 // Cuts a text to n UTF-16 units without leaving half of a surrogate pair at the end.
 function cut(text, n) {
@@ -73,12 +75,12 @@ function sysMsg(rid, text) {
   return addMsg(rid, { sys: true, text: text, at: Date.now() });
 }
 
-// Stores a message in a room with its unread count, mention mark and notification.
+// Stores a message in a room with its unread count, mention mark and notification. A
+// message is a repeat only when the same sender used the same id: anyone may pick any id,
+// and one member's message must never hide another's.
 function addMsg(rid, m) {
   var list = D.msgs[rid] || (D.msgs[rid] = []);
-  if (m.mid) {
-    for (var i = list.length - 1; i >= 0; i--) if (list[i].mid === m.mid) return false;
-  }
+  if (m.mid && findMsg(rid, m.mid, m.from)) return false;
   list.push(m);
   if (list.length > MAX_HISTORY) list.splice(0, list.length - MAX_HISTORY);
   var room = D.rooms[rid];
@@ -108,13 +110,11 @@ function addMsg(rid, m) {
 
 function queueAck(eid) {
   acks.list.push(eid);
-  clearTimeout(acks.timer);
-  acks.timer = setTimeout(sendAcks, RECV.ackWait);
+  acks.batch.add();
 }
 
 // The relay forgets an envelope once acknowledged, so the vault must hold its effect first.
 async function sendAcks() {
-  acks.timer = null;
   var list = acks.list;
   acks.list = [];
   if (!list.length || !D) return;
@@ -123,7 +123,7 @@ async function sendAcks() {
   } catch (e) {
     console.error('mosswire: saving before acknowledging failed:', e);
     acks.list = list.concat(acks.list);
-    if (!acks.timer) acks.timer = setTimeout(sendAcks, RECV.ackRetry);
+    acks.batch.later(RECV.ackRetry);
     return;
   }
   wsSend({ t: 'ack', eids: list });
@@ -133,12 +133,10 @@ function queueReceipt(from, q) {
   var list = receipts.map.get(from);
   if (!list) receipts.map.set(from, (list = []));
   if (list.indexOf(q) === -1) list.push(q);
-  clearTimeout(receipts.timer);
-  receipts.timer = setTimeout(sendReceipts, RECV.receiptWait);
+  receipts.batch.add();
 }
 
 async function sendReceipts() {
-  receipts.timer = null;
   var map = receipts.map;
   receipts.map = new Map();
   if (!map.size || !D) return;
