@@ -282,7 +282,7 @@ function relayRestarted() {
     if (id === 'announcements') return;
     var list = [{ sys: true, text: RESTART_TEXT, at: now }];
     (old[id] || []).forEach(function (m) {
-      if (m && m.mid && keep.get(m.mid) === id) list.push(m);
+      if (m && m.mid && m.from === D.me && keep.get(m.mid) === id) list.push(m);
     });
     D.msgs[id] = list;
   });

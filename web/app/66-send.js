@@ -21,9 +21,11 @@ function forgetAwaiting() { awaiting.clear(); }
 
 function sleep(ms) { return new Promise(function (r) { setTimeout(r, ms); }); }
 
-function findMsg(rid, mid) {
+// The message `mid` of sender `from` (this member when not given) in a room, or null.
+function findMsg(rid, mid, from) {
   var list = D.msgs[rid] || [];
-  for (var i = list.length - 1; i >= 0; i--) if (list[i].mid === mid) return list[i];
+  var who = from === undefined ? D.me : from;
+  for (var i = list.length - 1; i >= 0; i--) if (list[i].mid === mid && list[i].from === who) return list[i];
   return null;
 }
 

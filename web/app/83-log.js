@@ -33,7 +33,7 @@ function gifOf(id) {
 function quoteEl(re) {
   return h('div', {
     class: 're', title: 'Show the original message',
-    onclick: function () { jumpTo(re.mid); },
+    onclick: function () { jumpTo(re.mid, re.from); },
   }, h('bdi', { class: 'rn', text: drawnName(nameOf(re.from)) }), ' ', h('span', { class: 'rt', text: re.text }));
 }
 
@@ -45,7 +45,7 @@ function lineOf(m, prev, rid) {
   var body = m.gif ? null : withPings(m.text);
   var cls = 'm' + (mine ? ' me' : '') + (m.st === 'pending' ? ' pending' : '') + (cont ? ' cont' : '') +
     (!mine && body && body.querySelector('.ping.me') ? ' pinged' : '');
-  var el = h('div', { class: cls, 'data-mid': m.mid || null },
+  var el = h('div', { class: cls, 'data-mid': m.mid || null, 'data-from': m.mid ? m.from : null },
     m.re ? quoteEl(m.re) : null,
     h('span', { class: 'time', text: fmtTime(m.at) }), ' ',
     whoEl(m.from, 'who'), ' ',
@@ -77,7 +77,7 @@ function redrawLine(rid, m) {
   var log = $('log');
   var all = log.querySelectorAll('.m[data-mid]');
   for (var i = all.length - 1; i >= 0; i--) {
-    if (all[i].getAttribute('data-mid') !== m.mid) continue;
+    if (all[i].getAttribute('data-mid') !== m.mid || all[i].getAttribute('data-from') !== m.from) continue;
     var list = D.msgs[rid] || [];
     var at = list.lastIndexOf(m);
     var prev = null;
@@ -147,15 +147,16 @@ function toBottom(log) {
   });
 }
 
-function jumpTo(mid) {
-  var list = D.msgs[S.view] || [];
+function jumpTo(mid, from) {
   var sel = function () {
     var all = $('log').querySelectorAll('[data-mid]');
-    for (var i = 0; i < all.length; i++) if (all[i].getAttribute('data-mid') === mid) return all[i];
+    for (var i = 0; i < all.length; i++) {
+      if (all[i].getAttribute('data-mid') === mid && all[i].getAttribute('data-from') === from) return all[i];
+    }
     return null;
   };
   var line = sel();
-  if (!line && !S.all && list.some(function (m) { return m.mid === mid; })) {
+  if (!line && !S.all && findMsg(S.view, mid, from)) {
     S.all = true;
     drawLog();
     line = sel();
