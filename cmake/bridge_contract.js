@@ -53,11 +53,12 @@ const ids = contract.events.map((e) => {
   return 'event_' + e.name.slice(3).replace(/[A-Z]/g, (c, i) => (i ? '_' : '') + c.toLowerCase());
 });
 lines.push(`enum page_event { ${ids.map((id, i) => `${id} = ${i}`).join(', ')} };`);
-lines.push('struct contract_event {', '  const char *name;', '  const char *args;', '};');
+lines.push('struct contract_event {', '  const char *name;', '  const char *args;', '  bool answers;', '};');
 lines.push('inline constexpr contract_event contract_events[] = {');
 for (const e of contract.events) {
   const args = e.args.map((k) => ARG_LETTERS[k] || fail(`${e.name}: unknown argument kind ${k}`)).join('');
-  lines.push(`    {${q(e.name)}, ${q(args)}},`);
+  if (e.answers !== undefined && typeof e.answers !== 'boolean') fail(`${e.name}: answers must be true or false`);
+  lines.push(`    {${q(e.name)}, ${q(args)}, ${e.answers ? 'true' : 'false'}},`);
 }
 lines.push('};', `inline constexpr int contract_event_count = ${contract.events.length};`, '');
 

@@ -21,6 +21,10 @@ bool engine_base::bind(const std::string &name, native_handler handler, void *us
   return true;
 }
 
+void engine_base::listen(const std::string &name, native_handler handler, void *user) {
+  listeners_[name] = binding{handler, user};
+}
+
 void engine_base::reply(const std::string &id, int status, const std::string &result) {
   // A reply the page cannot read would leave its promise pending forever (the caller
   // would hang, for example at start-up reading a damaged vault), so bytes that are not
@@ -71,8 +75,15 @@ void engine_base::on_message(char *message, void (*release)(void *)) {
   // The message owns the arguments until the handler has run: a vault of megabytes is
   // handed on where it lies, not copied for each step on the window's thread.
   std::shared_ptr<char> text(message, release);
-  auto found = bindings_.find(member(message, "method"));
-  if (found == bindings_.end()) return;
+  std::string method = member(message, "method");
+  const binding *found = nullptr;
+  auto bound = bindings_.find(method);
+  auto heard = listeners_.find(method);
+  if (bound != bindings_.end())
+    found = &bound->second;
+  else if (heard != listeners_.end())
+    found = &heard->second;
+  if (!found) return;
   std::string id = member(message, "id");
   // The arguments are the array's raw text, cut off in place where it ends; anything else
   // (a string is decoded) is copied, as a page that keeps to the bridge never sends it.
@@ -80,7 +91,7 @@ void engine_base::on_message(char *message, void (*release)(void *)) {
   bool in_place = json_member_span(message, "params", &begin, &end) && *begin != '"';
   std::string other = in_place ? std::string() : member(message, "params");
   if (in_place) message[end - message] = 0;
-  binding b = found->second;
+  binding b = *found;
   // The handler runs as its own task, never inside the browser's message event.
   dispatch([b, id, text, in_place, begin, other] { b.handler(id.c_str(), in_place ? begin : other.c_str(), b.user); });
 }

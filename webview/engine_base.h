@@ -27,6 +27,10 @@ class engine_base {
 
   // UI thread. False when the name is already bound (nothing changes then).
   bool bind(const std::string &name, native_handler handler, void *user);
+  // UI thread. A message the page posts under `name` that is no native function (the
+  // page's answer to an event the host waits on): it runs `handler` as its own task, and
+  // the page gets no global of that name and no reply.
+  void listen(const std::string &name, native_handler handler, void *user);
   // Any thread: the reply reaches the page later, on the UI thread (reply_script).
   void reply(const std::string &id, int status, const std::string &result);
   // Any thread: runs the task later on the UI thread, in posting order.
@@ -63,6 +67,7 @@ class engine_base {
   init_script *replace_init_script(init_script *old, const std::string &code);
 
   std::map<std::string, binding> bindings_;
+  std::map<std::string, binding> listeners_;
   std::list<init_script> scripts_;
   init_script *bind_script_ = nullptr;
 };

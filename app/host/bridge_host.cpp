@@ -4,10 +4,12 @@
 #include "app/host/host.h"
 
 void host_reply(const char *id, const char *result) {
+  std::lock_guard<std::mutex> hold(host_view_lock);
   if (webview::engine *view = host_view) view->reply(id, 0, result);
 }
 
 void host_dispatch(void (*task)(void *arg), void *arg) {
+  std::lock_guard<std::mutex> hold(host_view_lock);
   webview::engine *view = host_view;
   if (!view || !task) return;
   view->dispatch([task, arg] { task(arg); });

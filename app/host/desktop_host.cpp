@@ -1,5 +1,8 @@
 #include "desktop_host.h"
 
+#include <chrono>
+#include <thread>
+
 #include "app/host/host.h"
 #include "app/host/key_names.h"
 #include "app/host/page_events.h"
@@ -9,14 +12,20 @@
 #include "app/platform/window.h"
 
 std::atomic<webview::engine *> host_view{nullptr};
+std::mutex host_view_lock;
 
 namespace {
 
 /*
  * The host's desktop state. One record, read and written on the UI thread only. The page
  * events are hooked up once the window exists and unhooked first at shutdown, so no event
- * reaches a page that is going away; while the away action is set, closing the window hides
- * it to the tray, until Quit says the next close really closes.
+ * reaches a page that is going away; while the away action is set and a tray shows the
+ * icon, closing the window hides it to the tray.
+ *
+ * Every normal end (Quit, a close without a tray to go back to, the session ending, a
+ * signal) goes through host_quit: the page is asked to store what it holds first, and the
+ * window goes once it answers that the write is on disk, or after quit_wait_ms if it does
+ * not answer (a hung page must not hold the exit).
  */
 struct desktop_state {
   void *main_window = nullptr;              // the platform's handle; null before set-up and after shutdown
@@ -25,10 +34,13 @@ struct desktop_state {
   void (*blackout_action)(void) = nullptr;  // what the black-out key does (the page's black-out)
   bool blackout_registered = false;         // a key is held system-wide now
   bool blackout_waiting = false;            // a registration waits for the desktop's answer
-  bool quitting = false;                    // Quit was chosen: the next close really closes
+  bool quitting = false;                    // the page is asked to store before the end
+  bool closing = false;                     // storing is over: the window goes now
 };
 
 desktop_state desktop;
+
+const int quit_wait_ms = 3000;
 
 void raise_focus(bool gained) { host_eval(page_event_script(event_focus, gained ? "true" : "false").c_str()); }
 
@@ -41,7 +53,28 @@ void set_away_action(void (*action)(void)) {
   if (action && desktop.main_window) host_add_tray_icon();
 }
 
-bool close_hides(void) { return desktop.away_action && !desktop.quitting; }
+void close_for_good(void) {
+  if (desktop.closing) return;
+  desktop.closing = true;
+  if (desktop.main_window)
+    window_destroy(desktop.main_window);
+  else
+    host_terminate();
+}
+
+void on_quit_answer(const char *, const char *, void *) {
+  if (desktop.quitting) close_for_good();
+}
+
+// Without a tray to come back from, a hidden window could be neither seen nor quit: a
+// close then ends the program, the page's data stored first.
+close_choice on_close(void) {
+  if (desktop.closing) return close_now;
+  if (desktop.quitting) return close_keep;
+  if (desktop.away_action && tray_present()) return close_hide;
+  host_quit();
+  return close_keep;
+}
 
 void after_hide(void) {
   if (desktop.away_action) desktop.away_action();
@@ -82,17 +115,26 @@ void window_setup(webview::engine *view) {
   desktop.main_window = view->window();
   if (!desktop.main_window) return;
   instance_watch_show(on_show_request);
-  window_attach(desktop.main_window, window_events{close_hides, after_hide, on_focus});
+  view->listen(contract_events[event_quit].name, on_quit_answer, nullptr);
+  window_attach(desktop.main_window, window_events{on_close, after_hide, on_focus});
   set_away_action(raise_away);
   set_focus_action(raise_focus);
 }
 
 void host_quit(void) {
+  if (desktop.quitting) return;  // already storing: the end comes by itself
   desktop.quitting = true;
-  if (desktop.main_window)
-    window_destroy(desktop.main_window);
-  else
-    host_terminate();
+  if (!desktop.main_window) return close_for_good();
+  host_eval(page_event_answered_script(event_quit).c_str());
+  std::thread([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(quit_wait_ms));
+    host_dispatch([](void *) { close_for_good(); }, nullptr);
+  }).detach();
+}
+
+void host_release_view(void) {
+  std::lock_guard<std::mutex> hold(host_view_lock);
+  host_view = nullptr;
 }
 
 void host_shutdown_desktop(void) {

@@ -77,7 +77,7 @@ int msw_start(int argc, char **argv, const host_wiring &wiring) {
   // Workers still answering calls (the vault's last save) finish before the window goes.
   if (wiring.stopping) wiring.stopping();
   host_shutdown_desktop();
-  host_view = nullptr;
+  host_release_view();
   delete view;
   return 0;
 }

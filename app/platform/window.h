@@ -3,9 +3,13 @@
 // to the host, bringing the window to the front and asking for the user's attention.
 // `window` is the platform's handle of the main window (a GtkWindow* on Linux). UI thread.
 
+// What a close request comes to: the window closes now, hides (to the tray), or stays
+// as it is while the host ends the program in its own time.
+enum close_choice { close_now, close_hide, close_keep };
+
 struct window_events {
-  // Asked on every close request; true when the window is to hide instead of closing.
-  bool (*close_hides)(void);
+  // Asked on every close request.
+  close_choice (*close)(void);
   // After the window hid on a close request.
   void (*hidden)(void);
   // The window gained (true) or lost (false) the user: active and not minimised.

@@ -69,6 +69,7 @@ struct running_app {
   x_session x;
   pid_t pid = -1;
   Window window = 0;
+  int out = -1;  // the program's standard output, where the test page's marks go
 
   explicit running_app(const std::string &path, const std::vector<std::string> &extra = {},
                        const std::function<void(const std::string &home)> &prepare = nullptr) {
@@ -78,10 +79,11 @@ struct running_app {
     if (prepare) prepare(home.dir);
     std::vector<std::string> e = env();
     e.insert(e.end(), extra.begin(), extra.end());
-    pid = spawn_program({path}, e);
+    pid = spawn_program({path}, e, &out);
   }
   ~running_app() {
     kill_and_reap(pid);
+    close_reader(out);
     x_close(&x);
   }
   std::vector<std::string> env() const {
@@ -97,8 +99,22 @@ struct running_app {
   std::string title() { return window ? x_title(&x, window) : ""; }
 };
 
+// A tray host on the session bus for as long as it lives.
+struct tray_host {
+  int out = -1;
+  pid_t pid = spawn_program({tray_watcher_path}, {}, &out);
+  tray_host() { EXPECT_EQ(read_line_with(out, "ready", 10000), "ready"); }
+  ~tray_host() {
+    kill(pid, SIGTERM);
+    wait_exit(pid, 5000);
+    kill_and_reap(pid);
+    close_reader(out);
+  }
+};
+
 TEST(HostWindow, PageBridgeTrayAndBlackOutKey) {
   ASSERT_FALSE(variant_path.empty());
+  tray_host tray;
   x_session mine;
   ASSERT_TRUE(x_open(&mine));
   // Another program holds F10: the page must be told it can't have it.
@@ -110,7 +126,7 @@ TEST(HostWindow, PageBridgeTrayAndBlackOutKey) {
   ASSERT_TRUE(wait_until([&] { return app.title().find("ready") != std::string::npos; }, 60000))
       << "page never got ready; title: " << app.title();
   std::string seen = app.title();
-  EXPECT_NE(seen.find("|bridge-ok|tray:false|"), std::string::npos) << seen;  // no tray host here
+  EXPECT_NE(seen.find("|bridge-ok|tray:true|"), std::string::npos) << seen;
   EXPECT_NE(seen.find("taken:false|f8:true|refused:false|f9:true"), std::string::npos) << seen;
   EXPECT_TRUE(x_viewable(&app.x, app.window));
 
@@ -321,6 +337,7 @@ TEST(HostStart, WithoutADisplay) {
 
 TEST(HostWindow, TheProgramStartsOnceAndEndsCleanly) {
   ASSERT_FALSE(program_path.empty());
+  tray_host tray;
   running_app app(program_path);
   ASSERT_GT(app.pid, 0);
   ASSERT_TRUE(app.find_window(30000)) << "no window appeared";
@@ -349,6 +366,33 @@ TEST(HostWindow, TheProgramStartsOnceAndEndsCleanly) {
 
   kill(app.pid, SIGTERM);
   EXPECT_EQ(wait_exit(app.pid, 15000), 0);
+}
+
+// Every end waits for the page to store what it holds: a close where no tray host would
+// bring the window back quits, after the page is done; a page that never answers holds
+// the end for a few seconds at most.
+TEST(HostWindow, TheEndWaitsForThePageToStore) {
+  ASSERT_FALSE(variant_path.empty());
+  {
+    running_app app(variant_path, {"MSW_HOST_TEST_MODE=quit"});
+    ASSERT_TRUE(app.find_window(30000));
+    ASSERT_TRUE(wait_until([&] { return app.title().find("ready") != std::string::npos; }, 60000)) << app.title();
+    x_send_close(&app.x, app.window);
+    EXPECT_NE(read_line_with(app.out, "mark quit", 10000), "") << "the page was not asked to store";
+    EXPECT_EQ(wait_exit(app.pid, 300), -1) << "the program ended before the page was done";
+    EXPECT_NE(read_line_with(app.out, "mark stored", 10000), "") << "the program ended while the page stored";
+    EXPECT_EQ(wait_exit(app.pid, 10000), 0) << "a close without a tray host did not end the program";
+  }
+  {
+    running_app app(variant_path, {"MSW_HOST_TEST_MODE=quit-hung"});
+    ASSERT_TRUE(app.find_window(30000));
+    ASSERT_TRUE(wait_until([&] { return app.title().find("ready") != std::string::npos; }, 60000)) << app.title();
+    kill(app.pid, SIGTERM);
+    EXPECT_NE(read_line_with(app.out, "mark quit", 10000), "");
+    double asked = monotonic_ms();
+    EXPECT_EQ(wait_exit(app.pid, 15000), 0) << "a page that never answers held the end";
+    EXPECT_GT(monotonic_ms() - asked, 1000) << "the host did not wait for the page at all";
+  }
 }
 
 }  // namespace

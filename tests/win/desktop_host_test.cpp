@@ -12,6 +12,7 @@
 
 #include "app/host/desktop_host.h"
 #include "app/host/host.h"
+#include "app/host/page_events.h"
 #include "app/platform/instance.h"
 #include "app/platform/tray.h"
 #include "app/platform/window.h"
@@ -158,11 +159,19 @@ TEST(DesktopHost, BlackOutKeyRaisesThePanicEventWhileHiddenAndIsReplaced) {
   EXPECT_FALSE(seen(panic));
 }
 
-TEST(DesktopHost, QuitFromTheTrayMenuClosesAndShutdownCleansUp) {
+TEST(DesktopHost, QuitFromTheTrayMenuClosesOnceThePageStoredAndShutdownCleansUp) {
   ASSERT_TRUE(set_key("KeyB", host_raise_panic));
+  view.scripts.clear();
   std::thread hand = choose_menu_item(VK_UP, 1);  // up from the top: "Quit mosswire"
   tray_event(WM_RBUTTONUP);
   hand.join();
+  // The page is asked to store what it holds, and the window waits for its answer.
+  EXPECT_TRUE(pump_until([] { return seen(page_event_answered_script(event_quit)); }));
+  pump(500);
+  EXPECT_TRUE(IsWindow(view.hwnd)) << "the window went before the page had stored";
+  SendMessageW(view.hwnd, WM_CLOSE, 0, 0);  // a close meanwhile changes nothing
+  EXPECT_TRUE(IsWindow(view.hwnd));
+  view.on_message(R"({"id":"","method":"MswQuit","params":[]})");
   EXPECT_TRUE(pump_until([] { return window_gone; }));
   EXPECT_FALSE(IsWindow(view.hwnd));
 

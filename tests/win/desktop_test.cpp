@@ -13,6 +13,7 @@
 
 #include "app/host/key_names.h"
 #include "app/platform/clipboard.h"
+#include "app/platform/display.h"
 #include "app/platform/hotkey.h"
 #include "app/platform/notify.h"
 #include "app/platform/tray.h"
@@ -59,16 +60,16 @@ void put_raw_clipboard(UINT format, const void *bytes, size_t size) {
 
 // What the window layer told the host.
 struct window_log {
-  bool hide_on_close = true;
+  close_choice on_close = close_hide;
   int close_asks = 0;
   int hidden = 0;
   std::vector<bool> focus;
 };
 window_log wlog;
 
-bool log_close_hides() {
+close_choice log_close() {
   wlog.close_asks++;
-  return wlog.hide_on_close;
+  return wlog.on_close;
 }
 void log_hidden() { wlog.hidden++; }
 void log_focus(bool gained) { wlog.focus.push_back(gained); }
@@ -97,7 +98,7 @@ HWND attached_window() {
   wlog = window_log();
   destroyed_flag = false;
   HWND w = make_window(L"main");
-  window_attach(w, window_events{log_close_hides, log_hidden, log_focus});
+  window_attach(w, window_events{log_close, log_hidden, log_focus});
   return w;
 }
 
@@ -110,7 +111,7 @@ bool activate(HWND w) {
 
 }  // namespace
 
-TEST(Window, CloseHidesWhileTheHostWantsItAndClosesOtherwise) {
+TEST(Window, CloseHidesOrStaysWhileTheHostWantsItAndClosesOtherwise) {
   HWND w = attached_window();
   ASSERT_TRUE(activate(w));
   EXPECT_TRUE(pump_until([] { return last_focus_is(true); }));
@@ -129,7 +130,13 @@ TEST(Window, CloseHidesWhileTheHostWantsItAndClosesOtherwise) {
   EXPECT_TRUE(IsWindowVisible(w));
   EXPECT_TRUE(pump_until([&] { return window_in_front(w) && last_focus_is(true); }));
 
-  wlog.hide_on_close = false;
+  // While the host ends the program in its own time, a close changes nothing.
+  wlog.on_close = close_keep;
+  SendMessageW(w, WM_CLOSE, 0, 0);
+  EXPECT_EQ(wlog.hidden, 1);
+  EXPECT_TRUE(IsWindowVisible(w));
+
+  wlog.on_close = close_now;
   SendMessageW(w, WM_CLOSE, 0, 0);
   EXPECT_EQ(wlog.hidden, 1);
   EXPECT_FALSE(IsWindow(w));
@@ -195,6 +202,32 @@ TEST(Window, QuitDestroysEvenAWindowThatHidesOnClose) {
   EXPECT_TRUE(pump_until([&] { return !IsWindow(w); }));
   EXPECT_TRUE(destroyed_flag);
   EXPECT_EQ(wlog.hidden, 0);
+}
+
+namespace {
+// A quit that ends the message loop a while after it starts, as the host's does once the
+// page has stored what it holds.
+bool quit_finished = false;
+void CALLBACK finish_quit(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  quit_finished = true;
+  PostQuitMessage(7);
+}
+void start_quit(void) { SetTimer(nullptr, 0, 300, finish_quit); }
+}  // namespace
+
+// Windows may end the process once the end of the session is answered: the quit runs to
+// its end before that, and the message loop it interrupted still hears that it is over.
+TEST(Session, TheSessionsEndIsAnsweredOnlyOnceTheQuitIsDone) {
+  display_on_terminate(start_quit);
+  HWND session = FindWindowW(L"mosswire-session", nullptr);
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(SendMessageW(session, WM_QUERYENDSESSION, 0, 0), TRUE);
+  SendMessageW(session, WM_ENDSESSION, TRUE, 0);
+  EXPECT_TRUE(quit_finished);
+  MSG m;
+  ASSERT_TRUE(PeekMessageW(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(m.wParam, 7u);
 }
 
 TEST(Icon, TheProgramsOwnIconAtTheSystemSizesOnTheWindow) {

@@ -126,4 +126,6 @@ void tray_remove(void) {
   tray.shown = false;
 }
 
-bool tray_present(void) { return tray.indicator && tray.shown; }
+// Asked of the session each time: a tray host that restarted, or started after the icon
+// was added, takes the icon without the indicator always saying so.
+bool tray_present(void) { return tray.indicator && (tray.shown || watcher_present() || x_tray_present()); }

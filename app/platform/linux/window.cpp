@@ -32,7 +32,9 @@ void tell_focus(GtkWindow *w) {
 }
 
 gboolean on_delete(GtkWidget *w, GdkEvent *, gpointer) {
-  if (!main_window.events.close_hides || !main_window.events.close_hides()) return FALSE;  // really close
+  close_choice choice = main_window.events.close ? main_window.events.close() : close_now;
+  if (choice == close_now) return FALSE;  // really close
+  if (choice == close_keep) return TRUE;
   gtk_widget_hide(w);
   main_window.last_focus = 0;
   if (main_window.events.hidden) main_window.events.hidden();

@@ -10,6 +10,8 @@ namespace {
 
 const wchar_t session_class[] = L"mosswire-session";
 const UINT console_quit = WM_APP + 1;
+// The most the end of a session waits for the quit; the host's own bound is shorter.
+const DWORD session_wait_ms = 10000;
 
 // UI thread only, but for the window handle the console handler reads: the hidden window
 // that hears the session end, and what it does then.
@@ -20,13 +22,36 @@ struct session_state {
 
 session_state session;
 
+// Windows may end the process as soon as WM_ENDSESSION is answered, so the quit (the page
+// storing what it holds, then the window closing) is carried on here until the message
+// loop is told to end; that WM_QUIT is put back for the loop this one interrupted.
+void carry_quit_on(void) {
+  DWORD until = GetTickCount() + session_wait_ms;
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    LONG left = static_cast<LONG>(until - GetTickCount());
+    if (left <= 0) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
+  }
+}
+
 LRESULT CALLBACK session_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_QUERYENDSESSION:
       return TRUE;
     case WM_ENDSESSION:
-      // The process may be ended any time after this returns; the quit starts at once.
-      if (wparam && session.terminate_action) session.terminate_action();
+      if (wparam && session.terminate_action) {
+        session.terminate_action();
+        carry_quit_on();
+      }
       return 0;
     default:
       if (message == console_quit) {

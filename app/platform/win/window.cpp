@@ -44,16 +44,18 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam,
       else if (wparam == SIZE_RESTORED || wparam == SIZE_MAXIMIZED)
         tell_focus(has_user(window));
       break;
-    case WM_CLOSE:
-      if (main_window.closing_for_good || !main_window.events.close_hides ||
-          !main_window.events.close_hides())
-        break;  // the web view closes the window, which ends its message loop
+    case WM_CLOSE: {
+      close_choice choice = close_now;
+      if (!main_window.closing_for_good && main_window.events.close) choice = main_window.events.close();
+      if (choice == close_now) break;  // the web view closes the window, which ends its message loop
+      if (choice == close_keep) return 0;
       // The host tells the page "away" and then the focus loss itself: the deactivation
       // that hiding brings is not told on its own before that.
       main_window.last_focus = 0;
       ShowWindow(window, SW_HIDE);
       if (main_window.events.hidden) main_window.events.hidden();
       return 0;
+    }
     case WM_NCDESTROY:
       RemoveWindowSubclass(window, main_window_procedure, subclass_id);
       break;

@@ -9,6 +9,15 @@
   window.MswFocus = function (v) { log.push('focus:' + v); report(); };
   window.MswAway = function () { log.push('away'); report(); };
   window.MswPanic = function () { log.push('panic'); report(); };
+  // The quit marks when it is asked and when it is done; in the "quit-hung" mode it is
+  // never done, and the host must end the program anyway.
+  window.MswQuit = function () {
+    window.msw_mark('quit');
+    return window.msw_test_mode().then(function (mode) {
+      if (mode === 'quit-hung') return new Promise(function () {});
+      return pause(800).then(function () { return window.msw_mark('stored'); });
+    });
+  };
 
   function same(a, b) { return JSON.stringify(a) === JSON.stringify(b) && typeof a === typeof b; }
 
@@ -101,7 +110,12 @@
   }
 
   async function main() {
-    if ((await window.msw_test_mode()) === 'safety') return safetyAttempts();
+    var mode = await window.msw_test_mode();
+    if (mode === 'safety') return safetyAttempts();
+    if (mode.indexOf('quit') === 0) {
+      log.push('ready');
+      return report();
+    }
     var fails = await bridgeChecks();
     log.push(fails.length ? 'FAIL:' + fails.join(',') : 'bridge-ok');
     log.push('tray:' + await window.msw_tray());
