@@ -5,11 +5,11 @@
 // each page's WebSocket is steered to this test's relay on a free port before it connects.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { unavailable, startHost } = require('./realhost.js');
+const { unavailable, startHost, realWindow, needs } = require('./realhost.js');
 const { makeOwner, longInvite } = require('./harness.js');
 const { startRelay } = require('../relay/helpers.js');
 
-const why = unavailable();
+const opts = realWindow(unavailable(), { timeout: 300000 });
 
 function steer(host, port) {
   return host.run(`
@@ -36,7 +36,8 @@ async function say(host, text) {
   await host.type('#msg', text + '\uE007');
 }
 
-test('two real windows talk in General through the real relay', { skip: why || false, timeout: 300000 }, async () => {
+test('two real windows talk in General through the real relay', opts, async () => {
+  needs(opts);
   const owner = await makeOwner();
   const relay = await startRelay({ ownerKey: owner.keys.sigPub });
   const hosts = [];

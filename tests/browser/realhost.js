@@ -22,6 +22,19 @@ function unavailable(exe = EXE) {
   return null;
 }
 
+// The options of a test of the real window that cannot run for `why` (null when it can):
+// skipped on a developer's machine, but under CI, whose set-up installs and builds
+// everything, it runs and fails at once with the reason instead of passing unseen.
+function realWindow(why, opts) {
+  if (why && process.env.CI) return Object.assign({}, opts, { skip: false, missing: why });
+  return Object.assign({}, opts, { skip: why || false });
+}
+
+// The first step of such a test.
+function needs(opts) {
+  if (opts.missing) throw new Error(opts.missing + ', and under CI every test must run (scripts/test.sh sets it all up)');
+}
+
 function freePort() {
   return new Promise((resolve, reject) => {
     const s = net.createServer();
@@ -144,4 +157,4 @@ async function startHost(opts = {}) {
   return host;
 }
 
-module.exports = { EXE, unavailable, startHost };
+module.exports = { EXE, unavailable, startHost, realWindow, needs };

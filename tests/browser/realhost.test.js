@@ -5,12 +5,13 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { unavailable, startHost } = require('./realhost.js');
+const { unavailable, startHost, realWindow, needs } = require('./realhost.js');
 const { makeOwner, longInvite } = require('./harness.js');
 
-const why = unavailable();
+const opts = realWindow(unavailable(), { timeout: 240000 });
 
-test('first run, reload, unlock, black-out and wipe in the real window', { skip: why || false, timeout: 240000 }, async () => {
+test('first run, reload, unlock, black-out and wipe in the real window', opts, async () => {
+  needs(opts);
   const owner = await makeOwner();
   const code = await longInvite(owner);
   const host = await startHost();

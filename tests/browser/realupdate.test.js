@@ -12,7 +12,7 @@ const fs = require('fs');
 const http = require('http');
 const os = require('os');
 const path = require('path');
-const { unavailable, startHost } = require('./realhost.js');
+const { unavailable, startHost, realWindow, needs } = require('./realhost.js');
 const { makeOwner, longInvite } = require('./harness.js');
 
 const BUILD = path.join(__dirname, '..', '..', 'build');
@@ -102,7 +102,10 @@ async function unlock(host, pin) {
 
 const modalTitle = (host) => host.run('const m = document.getElementById("modal"); return m.classList.contains("hidden") ? null : (m.querySelector("h2") || {}).textContent || null;');
 
-test('the real program updates itself from a release host and shows what is new once', { skip: why() || false, timeout: 600000 }, async () => {
+const opts = realWindow(why(), { timeout: 600000 });
+
+test('the real program updates itself from a release host and shows what is new once', opts, async () => {
+  needs(opts);
   const work = fs.mkdtempSync(path.join(os.tmpdir(), 'msw-upd-'));
   const install = path.join(work, 'installed');
   const rel = path.join(work, 'release');

@@ -23,6 +23,7 @@
 #include "tests/services/fake_platform.h"
 #include "tests/services/host_double.h"
 #include "tests/services/test_env.h"
+#include "tests/needs_tool.h"
 
 static std::string folder_file(const char *name) { return app_path(name, ""); }
 
@@ -168,7 +169,7 @@ TEST_F(Store, WriteThatRunsOutOfSpaceKeepsTheOldVault) {
 // The power-cut rule, seen from the system calls: the data is synced before the rename
 // and the folder after it.
 TEST_F(Store, WriteSyncsTheDataBeforeTheRenameAndTheFolderAfterIt) {
-  if (system("command -v strace >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is missing";
+  MSW_NEEDS(system("command -v strace >/dev/null 2>&1") == 0, "strace");
   std::string log = test_home() + "/strace.txt";
   std::string command = "strace -f -qq -e trace=openat,fsync,rename -o " + log +
                         " /proc/" + std::to_string(getpid()) + "/exe --write-vault-child";
