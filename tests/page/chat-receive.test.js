@@ -52,6 +52,13 @@ test('what is stored from General, and when', async (t) => {
     eq([b2.gif, b2.re], ['wave', undefined]);
   });
 
+  await t.test('an id another member already used does not hide a message; the same sender repeating it does', async () => {
+    const before = general(w).length;
+    await w.feed(await w.env(ann, { k: 'msg', room: 'general', mid: 'b1', text: 'squatted id' }),
+      await w.env(bo, { k: 'msg', room: 'general', mid: 'b1', text: 'repeat' }));
+    eq(general(w).slice(before).map((m) => [m.from === ann.id ? 'ann' : 'bo', m.text]), [['ann', 'squatted id']]);
+  });
+
   await t.test('junk is ignored without an error, and still acknowledged', async () => {
     const before = general(w).length;
     const stranger = await person(owner, 'zed'); // a member this client never accepted
@@ -73,7 +80,7 @@ test('what is stored from General, and when', async (t) => {
     const acks = w.frames.filter((f) => f.t === 'ack');
     assert.equal(acks.length, 1, 'one ack frame for the batch');
     assert.ok(acks[0].eids.includes('bad-ct'));
-    assert.equal(acks[0].eids.length, 6 + 11, 'every envelope fed in this test, good or bad');
+    assert.equal(acks[0].eids.length, 8 + 11, 'every envelope fed in this test, good or bad');
   });
 });
 
@@ -119,6 +126,18 @@ test('acknowledgements and receipts', async (t) => {
     await w.feed(await w.env(bo, { k: 'rcpt', q: [q] }));
     assert.equal(w.D.outbox[q], undefined);
   });
+});
+
+test('envelopes every 250 ms still get their acks and receipts within a bounded time', async () => {
+  const w = await signedIn();
+  for (let i = 0; i < 24; i++) {
+    await w.feed(await w.env(bo, { k: 'msg', room: 'general', mid: 't' + i, text: 'tick', q: (1000 + i).toString(16).padStart(16, '0') }));
+    await w.clock.advance(250);
+  }
+  const acks = w.frames.filter((f) => f.t === 'ack');
+  assert.ok(acks.length >= 4, 'acknowledged every second during the trickle, not ' + acks.length + ' times');
+  assert.ok(acks[0].eids.length <= 5, 'the first ack waited no more than about a second');
+  assert.ok(w.sends().length >= 1, 'a receipt went out during the trickle');
 });
 
 test('a sender with more than 500 unconfirmed payloads gets them all confirmed, 500 to a receipt', async () => {
