@@ -223,7 +223,7 @@ test('the first vault data', () => {
     v: 1, server: 'wss://relay.example:8443/ws', owner: 'OWNER', me: 'ME', keys: { sigPub: 'k' }, cert: { m: { name: 'n' } },
     dir: { ME: { m: { name: 'n' } } }, names: {}, removals: null, pendingInvite: { g: { ik: 'i' }, k: 'K' },
     rooms: { general: { id: 'general', kind: 'general', name: 'General' }, announcements: { id: 'announcements', kind: 'ann', name: 'Announcements' } },
-    msgs: {}, unread: {}, pings: {}, friends: {}, blocked: {}, wanted: {}, outbox: {}, ann: {}, spoken: {},
+    msgs: {}, unread: {}, pings: {}, friends: {}, blocked: {}, wanted: {}, outbox: {}, receipts: {}, ann: {}, spoken: {},
     settings: { panicCode: 'Escape', panicGlobal: false, notify: true, previews: true, wipeSet: false, startup: true, seenVersion: '1.1.8' },
   });
   assert.equal(app.normalise(d, 1), false, 'a fresh record needs no repair');

@@ -40,6 +40,7 @@ function initialData(owner, me, keys, cert, invite) {
     blocked: {},
     wanted: {},
     outbox: {},
+    receipts: {},
     ann: {},
     spoken: {},
     settings: settings,
@@ -69,6 +70,9 @@ function repairRooms(d) {
     var e = d.outbox[q];
     if (!isPlainObject(e) || !isPlainObject(e.payload) || !Array.isArray(e.to)) { delete d.outbox[q]; changed = true; }
   });
+  Object.keys(d.receipts).forEach(function (from) {
+    if (!Array.isArray(d.receipts[from])) { delete d.receipts[from]; changed = true; }
+  });
   return changed;
 }
 
@@ -79,7 +83,7 @@ function normalise(d, now) {
   now = now || Date.now();
   // Fields added by later versions, and containers a damaged vault may lack: an absent map
   // is an empty one. Nothing present is replaced.
-  ['friends', 'blocked', 'outbox', 'wanted', 'ann', 'pings', 'spoken',
+  ['friends', 'blocked', 'outbox', 'wanted', 'ann', 'pings', 'spoken', 'receipts',
     'rooms', 'msgs', 'unread', 'dir', 'names'].forEach(function (k) {
     if (!isPlainObject(d[k])) { d[k] = {}; changed = true; }
   });

@@ -97,11 +97,10 @@ section('main', {
 });
 
 // Raised by the host just before the program ends (Quit, a close without a tray, the
-// session ending, a signal). What the page holds is written now, with the envelopes it
-// covers acknowledged; the host waits for this to settle, a few seconds at most, before
-// the window goes. Own messages still unconfirmed stay pending in the vault and go out
-// after the next start.
+// session ending, a signal). What the page holds is written now, and what the relay and
+// the authors wait for is sent; the host waits for this to settle, a few seconds at most,
+// before the window goes. Own messages still unconfirmed stay pending in the vault and go
+// out after the next start.
 window.MswQuit = function () {
-  if (!S.unlocked || !D) return undefined;
-  return acks.list.length ? sendAcks() : Vault.saveNow();
+  return S.unlocked && D ? storeAll() : undefined;
 };

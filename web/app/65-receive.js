@@ -14,7 +14,11 @@ var RECV = {
 var PING_RE = /(?<![\w@])@([A-Za-z0-9_.]{2,24})/g;
 
 var acks = { list: [], batch: batcher(RECV.ackWait, RECV.ackMost, sendAcks) };
-var receipts = { map: new Map(), batch: batcher(RECV.receiptWait, RECV.receiptMost, sendReceipts) };
+// The receipts still to send live in the vault (D.receipts, sender id → payload ids): an
+// envelope is acknowledged once the vault holding its effect is written, so from then on
+// only the vault can remember that its author still waits for a receipt. `sending` chains
+// the batches, so that storing before the end can wait for one on its way.
+var receipts = { batch: batcher(RECV.receiptWait, RECV.receiptMost, sendReceipts), sending: Promise.resolve() };
 
 // Cuts a text to n UTF-16 units without leaving half of a surrogate pair at the end.
 function cut(text, n) {
@@ -130,30 +134,64 @@ async function sendAcks() {
 }
 
 function queueReceipt(from, q) {
-  var list = receipts.map.get(from);
-  if (!list) receipts.map.set(from, (list = []));
+  var list = own(D.receipts, from) ? D.receipts[from] : (D.receipts[from] = []);
   if (list.indexOf(q) === -1) list.push(q);
   receipts.batch.add();
 }
 
-async function sendReceipts() {
-  var map = receipts.map;
-  receipts.map = new Map();
-  if (!map.size || !D) return;
-  try {
-    await Vault.saveNow();
-  } catch (e) {
-    console.error('mosswire: saving before receipts failed:', e);
-    return;
-  }
-  for (var entry of map) {
-    // More than one payload when one sender sent more than fits in one: none is lost.
-    for (var i = 0; i < entry[1].length; i += RECV.receiptMax) {
-      try {
-        await sendPayload({ kind: 'dm', with: entry[0] }, { k: 'rcpt', q: entry[1].slice(i, i + RECV.receiptMax) });
-      } catch (e) { /* the author resends and gets a receipt then */ }
+function sendReceipts() {
+  receipts.sending = receipts.sending.then(async function () {
+    if (!D || !Object.keys(D.receipts).length) return;
+    try {
+      await Vault.saveNow();
+    } catch (e) {
+      console.error('mosswire: saving before receipts failed:', e);
+      return;
     }
+    await sendStoredReceipts();
+  }).catch(function (e) { console.error('mosswire: sending receipts failed:', e); });
+  return receipts.sending;
+}
+
+// Every receipt waiting in the vault that an open connection takes; the rest wait for the
+// next batch or sign-in. A receipt sent twice (the program ended before the vault noted
+// it sent) is harmless: the author no longer has that entry.
+async function sendStoredReceipts() {
+  var changed = false;
+  var senders = Object.keys(D.receipts);
+  for (var s = 0; s < senders.length && D; s++) {
+    var from = senders[s];
+    var list = (D.receipts[from] || []).slice();
+    if (!own(S.info, from)) list = [];
+    // More than one payload when one sender sent more than fits in one: none is lost.
+    for (var i = 0; i < list.length && D; i += RECV.receiptMax) {
+      var ids = list.slice(i, i + RECV.receiptMax);
+      var sent = false;
+      try {
+        sent = await sendPayload({ kind: 'dm', with: from }, { k: 'rcpt', q: ids });
+      } catch (e) { /* not sealed: the author resends and gets a receipt then */ sent = true; }
+      if (!sent) break;
+      if (!D || !own(D.receipts, from)) return;
+      D.receipts[from] = D.receipts[from].filter(function (q) { return ids.indexOf(q) === -1; });
+    }
+    if (D && own(D.receipts, from) && (!D.receipts[from].length || !own(S.info, from))) delete D.receipts[from];
+    changed = true;
   }
+  if (changed && D) Vault.save();
+}
+
+// Before the program ends: everything on disk now, then the acknowledgements and the
+// receipts that waited for their batch. If the write fails, nothing is acknowledged and
+// the relay delivers those envelopes again at the next start.
+async function storeAll() {
+  var list = acks.list;
+  acks.list = [];
+  await Vault.saveNow();
+  if (list.length) wsSend({ t: 'ack', eids: list });
+  receipts.sending = receipts.sending.then(sendStoredReceipts).catch(function (e) {
+    console.error('mosswire: sending receipts failed:', e);
+  });
+  await receipts.sending;
 }
 
 function onReceipt(from, p) {
@@ -227,4 +265,7 @@ async function receive(f) {
 
 section('receive', {
   frames: { env: receive },
+  signedIn: function () {
+    if (Object.keys(D.receipts).length) receipts.batch.add();
+  },
 });
