@@ -35,6 +35,18 @@ function needs(opts) {
   if (opts.missing) throw new Error(opts.missing + ', and under CI every test must run (scripts/test.sh sets it all up)');
 }
 
+function programPid(exe, home) {
+  const real = fs.realpathSync(exe);
+  for (const pid of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(pid)) continue;
+    try {
+      if (fs.readlinkSync(`/proc/${pid}/exe`) !== real) continue;
+      if (fs.readFileSync(`/proc/${pid}/environ`, 'utf8').split('\0').includes('HOME=' + home)) return Number(pid);
+    } catch (e) { /* ended meanwhile, or not ours to read */ }
+  }
+  return null;
+}
+
 function freePort() {
   return new Promise((resolve, reject) => {
     const s = net.createServer();
@@ -114,6 +126,8 @@ async function startHost(opts = {}) {
   const host = {
     home,
     env,
+    // The program's process: the one running this binary under this home.
+    pid: () => programPid(opts.binary || EXE, home),
     appFolder: path.join(home, 'config', 'mosswire'),
     stop,
     // Runs `body` (the text of a function body) in the page; `arguments` as given.
