@@ -172,6 +172,16 @@ async function publishRemovals(session, keys, addIds) {
   return list;
 }
 
+// A release's signature: the Base64 of the 64-byte ECDSA P-256 signature (r then s, as
+// WebCrypto makes it) over the exact bytes given, one line. The program checks the
+// SHA256SUMS.txt of a release against it before it installs anything the list names.
+async function signBytes(keys, bytes) {
+  const subtle = globalThis.crypto.subtle;
+  const key = await subtle.importKey('pkcs8', P.fromB64(keys.sigPriv), { name: 'ECDSA', namedCurve: 'P-256' }, false, ['sign']);
+  const sig = await subtle.sign({ name: 'ECDSA', hash: 'SHA-256' }, key, bytes);
+  return P.toB64(sig) + '\n';
+}
+
 module.exports = {
   REPO,
   UserError,
@@ -190,4 +200,5 @@ module.exports = {
   adminSession,
   request,
   publishRemovals,
+  signBytes,
 };
