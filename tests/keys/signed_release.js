@@ -3,8 +3,8 @@
 // Writes a C++ header with a small release signed the way scripts/release.sh signs one
 // (tools/owner-lib.js's signBytes with tests/keys/release-owner.json), for native tests that
 // run where no Node.js does (under Wine): the asset's bytes, a SHA256SUMS.txt naming them
-// under every platform's asset name, its signature by the tests' owner, and a signature of
-// the same list by another key.
+// under every platform's asset name, its signature by the tests' owner, a signature of the
+// same list by another key, and a list the owner signed that names only another file.
 //
 //   node tests/keys/signed_release.js OUT.h
 const crypto = require('crypto');
@@ -26,6 +26,7 @@ async function main(out) {
   const digest = crypto.createHash('sha256').update(asset).digest('hex');
   const list = ASSETS.map((name) => digest + '  ' + name + '\n').join('');
   const bytes = Buffer.from(list);
+  const foreign = digest + '  other.txt\n';
   const text = [
     '// Made by tests/keys/signed_release.js; do not edit.',
     '#pragma once',
@@ -35,6 +36,8 @@ async function main(out) {
     'static const char signed_release_list[] = ' + literal(list) + ';',
     'static const char signed_release_sig[] = ' + literal(await O.signBytes(owner, bytes)) + ';',
     'static const char signed_release_other_sig[] = ' + literal(await O.signBytes(other, bytes)) + ';',
+    'static const char signed_release_foreign_list[] = ' + literal(foreign) + ';',
+    'static const char signed_release_foreign_sig[] = ' + literal(await O.signBytes(owner, Buffer.from(foreign))) + ';',
     '',
   ].join('\n');
   fs.mkdirSync(path.dirname(out), { recursive: true });
