@@ -38,7 +38,8 @@ function checkServer(value, problems) {
 
 function checkHttps(name, value, what, example, problems) {
   const u = value ? url(value) : null;
-  const why = !value ? 'is not set' : !u || u.protocol !== 'https:' || !u.hostname ? 'is not an https:// address (' + value + ')' : null;
+  const why = !value ? 'is not set' : !u || u.protocol !== 'https:' || !u.hostname ? 'is not an https:// address (' + value + ')'
+    : /\/OWNER\/REPO(\/|$)/.test(u.pathname) ? 'still names the placeholder OWNER/REPO (' + value + ')' : null;
   if (why) problems.push(name + ' ' + why + '. Set it to ' + what + ', for example ' + name + '=' + example + '.');
 }
 

@@ -50,6 +50,8 @@ refuses "not an address" "MOSSWIRE_SERVER is not an address" "MOSSWIRE_SERVER=re
 refuses "no release list" "MOSSWIRE_UPDATES is not set" MOSSWIRE_UPDATES=
 refuses "a release list over http" "MOSSWIRE_UPDATES is not an https:// address" MOSSWIRE_UPDATES=http://api.github.com/x
 refuses "no download address" "MOSSWIRE_DOWNLOAD_BASE is not set" MOSSWIRE_DOWNLOAD_BASE=
+refuses "the owner's commands' placeholder" "MOSSWIRE_DOWNLOAD_BASE still names the placeholder OWNER/REPO" \
+  MOSSWIRE_DOWNLOAD_BASE=https://github.com/OWNER/REPO
 refuses "no owner key" "No owner key to sign the release with" HOME="$work/nobody"
 refuses "no owner certificate" "No owner certificate at $work/missing.json" MOSSWIRE_OWNER_CERT_FILE="$work/missing.json"
 refuses "the default certificate missing" "No owner certificate at $src/config/owner-cert.json" MOSSWIRE_OWNER_CERT_FILE=
