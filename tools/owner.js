@@ -55,10 +55,12 @@ async function init(args) {
     throw e;
   }
   fs.chmodSync(file, 0o600);
-  const certAt = O.writeCert(cert);
+  const written = O.writeCert(cert);
   out('Owner key written to ' + file + ' (only you can read it). Keep a backup of it somewhere safe.');
-  out('Owner certificate written to ' + certAt + ' (the build puts it in config.js).');
+  out('Owner certificate written to ' + written.file + ' (the build puts it in the program).');
   out('OWNER_KEY=' + keys.sigPub);
+  out('');
+  O.BUILD_AGAIN.forEach(out);
 }
 
 async function key() {
@@ -67,8 +69,13 @@ async function key() {
 
 async function cert() {
   const keys = O.readOwner();
-  const c = await O.ownerCertOf(keys);
-  out('Owner certificate written to ' + O.writeCert(c) + '.');
+  const written = O.writeCert(await O.ownerCertOf(keys));
+  if (!written.changed) {
+    out('The owner certificate at ' + written.file + ' is already this owner key\'s.');
+    return;
+  }
+  out('Owner certificate written to ' + written.file + '.');
+  O.BUILD_AGAIN.forEach(out);
 }
 
 async function sign(args) {
