@@ -91,10 +91,12 @@ class message_args : public owned<ICoreWebView2WebMessageReceivedEventArgs> {
   bool is_string_;
 };
 
-class navigation_args : public owned<ICoreWebView2NavigationStartingEventArgs> {
+// What a navigation and a new-window request both tell: where to, and whether a person
+// asked for it.
+template <typename Interface>
+class address_request : public owned<Interface> {
  public:
-  navigation_args(std::wstring uri, bool user)
-      : owned(IID_ICoreWebView2NavigationStartingEventArgs), uri_(std::move(uri)), user_(user) {}
+  address_request(const IID &iid, std::wstring uri, bool user) : owned<Interface>(iid), uri_(std::move(uri)), user_(user) {}
   HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR *uri) override {
     *uri = task_mem_copy(uri_);
     return S_OK;
@@ -103,6 +105,16 @@ class navigation_args : public owned<ICoreWebView2NavigationStartingEventArgs> {
     *user = user_;
     return S_OK;
   }
+
+ private:
+  std::wstring uri_;
+  bool user_;
+};
+
+class navigation_args : public address_request<ICoreWebView2NavigationStartingEventArgs> {
+ public:
+  navigation_args(std::wstring uri, bool user)
+      : address_request(IID_ICoreWebView2NavigationStartingEventArgs, std::move(uri), user) {}
   HRESULT STDMETHODCALLTYPE get_IsRedirected(BOOL *redirected) override {
     *redirected = FALSE;
     return S_OK;
@@ -118,26 +130,14 @@ class navigation_args : public owned<ICoreWebView2NavigationStartingEventArgs> {
   NOT_USED(get_RequestHeaders, (void **))
   NOT_USED(get_NavigationId, (UINT64 *))
   BOOL cancel_ = FALSE;
-
- private:
-  std::wstring uri_;
-  bool user_;
 };
 
 // A request for a new window, as the runtime makes it for window.open or a link with a
 // target; unless it is handled, the runtime opens a window of its own.
-class new_window_args : public owned<ICoreWebView2NewWindowRequestedEventArgs> {
+class new_window_args : public address_request<ICoreWebView2NewWindowRequestedEventArgs> {
  public:
   new_window_args(std::wstring uri, bool user)
-      : owned(IID_ICoreWebView2NewWindowRequestedEventArgs), uri_(std::move(uri)), user_(user) {}
-  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR *uri) override {
-    *uri = task_mem_copy(uri_);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL *user) override {
-    *user = user_;
-    return S_OK;
-  }
+      : address_request(IID_ICoreWebView2NewWindowRequestedEventArgs, std::move(uri), user) {}
   HRESULT STDMETHODCALLTYPE put_Handled(BOOL handled) override {
     handled_ = handled;
     return S_OK;
@@ -155,10 +155,6 @@ class new_window_args : public owned<ICoreWebView2NewWindowRequestedEventArgs> {
   NOT_USED(get_WindowFeatures, (void **))
   BOOL handled_ = FALSE;
   bool window_set_ = false;
-
- private:
-  std::wstring uri_;
-  bool user_;
 };
 
 class permission_args : public owned<ICoreWebView2PermissionRequestedEventArgs> {
