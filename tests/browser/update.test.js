@@ -1,7 +1,7 @@
 'use strict';
 // The update path in Chromium against a small release host on loopback: a release list, the
-// platform's asset, a SHA256SUMS.txt made with sha256sum and its signature by the tests'
-// owner key (tests/keys). The native double downloads and checks as the host does. A newer release is shown and installed and the boot stops; the
+// platform's asset and a SHA256SUMS.txt made with sha256sum. The native double downloads and
+// checks as the host does. A newer release is shown and installed and the boot stops; the
 // new version shows "What's new" once and keeps the notes in Announcements; a wrong checksum
 // is never installed; bad release lists are ignored.
 const test = require('node:test');
@@ -12,10 +12,7 @@ const os = require('os');
 const path = require('path');
 const { execFileSync } = require('child_process');
 const H = require('./harness.js');
-const O = require('../../tools/owner-lib.js');
 const { generate } = require('../../scripts/gen-web.js');
-
-const OWNER = JSON.parse(fs.readFileSync(path.join(__dirname, '..', 'keys', 'release-owner.json'), 'utf8'));
 
 const PIN = '2468';
 const ASSET = 'mosswire-linux-x86_64';
@@ -46,16 +43,15 @@ async function releaseHost() {
   return host;
 }
 
-// A release's files: an asset, its checksum list as sha256sum writes it and the owner's
-// signature of the list; `wrong` lists another file's checksum under the asset's name.
-async function releaseFiles(content, wrong) {
+// A release's files: an asset and its checksum list, as sha256sum writes it; `wrong` lists
+// another file's checksum under the asset's name.
+function releaseFiles(content, wrong) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'msw-release-'));
   fs.writeFileSync(path.join(dir, ASSET), content);
   fs.writeFileSync(path.join(dir, 'other'), content + ' but not this');
   let sums = execFileSync('sha256sum', [ASSET], { cwd: dir, encoding: 'utf8' });
   if (wrong) sums = execFileSync('sha256sum', ['other'], { cwd: dir, encoding: 'utf8' }).replace('other', ASSET);
-  const files = { [ASSET]: fs.readFileSync(path.join(dir, ASSET)), 'SHA256SUMS.txt': sums,
-    'SHA256SUMS.txt.sig': await O.signBytes(OWNER, Buffer.from(sums)) };
+  const files = { [ASSET]: fs.readFileSync(path.join(dir, ASSET)), 'SHA256SUMS.txt': sums };
   fs.rmSync(dir, { recursive: true, force: true });
   return { files, sum: sums.slice(0, 64) };
 }
@@ -101,7 +97,6 @@ const updateCalls = () => s.page.evaluate(() => window.__mswCalls.filter((c) => 
 
 test('bad release lists are ignored and the program opens', { timeout: 60000 }, async () => {
   await H.files.set(s.page, 'x.update.base', host.base);
-  await H.files.set(s.page, 'x.update.key', OWNER.sigPub);
   for (const latest of ['{"tag_name": "v9.9.9"', release('v1.2', NOTES), release('v01.2.3-beta', NOTES), { body: NOTES },
     { tag_name: 'v9.9.9', body: 'x'.repeat(4500000) }, null]) {
     host.latest = latest;
@@ -113,7 +108,7 @@ test('bad release lists are ignored and the program opens', { timeout: 60000 }, 
 });
 
 test('a newer release is shown, downloaded, checked and installed; the boot stops', { timeout: 60000 }, async () => {
-  const r = await releaseFiles('#!/bin/sh\necho mosswire 1.2.0\n');
+  const r = releaseFiles('#!/bin/sh\necho mosswire 1.2.0\n');
   host.latest = release('v1.2.0', NOTES);
   host.tags['v1.2.0'] = host.latest;
   host.files['v1.2.0'] = r.files;
@@ -127,7 +122,6 @@ test('a newer release is shown, downloaded, checked and installed; the boot stop
   assert.equal(await s.page.isVisible('#updRow'), false);
   assert.equal(await H.screen(s.page), 'sUpdate');
   assert.ok(host.asked.includes('/releases/download/v1.2.0/SHA256SUMS.txt'));
-  assert.ok(host.asked.includes('/releases/download/v1.2.0/SHA256SUMS.txt.sig'));
   assert.ok(host.asked.includes('/releases/download/v1.2.0/' + ASSET));
 });
 
@@ -160,7 +154,7 @@ test('the new version shows "What\'s new" once after unlock and keeps the notes 
 });
 
 test('a release whose checksum does not match is never installed', { timeout: 60000 }, async () => {
-  const r = await releaseFiles('#!/bin/sh\necho mosswire 1.3.0\n', true);
+  const r = releaseFiles('#!/bin/sh\necho mosswire 1.3.0\n', true);
   host.latest = release('v1.3.0', '');
   host.files['v1.3.0'] = r.files;
   await restart();

@@ -88,13 +88,9 @@ TEST(UpdateRules, TheListsSignatureAsTheOwnersToolWritesIt) {
   for (const std::string &text : {sig, line, line + "\r\n", line + " \n\n"})
     EXPECT_EQ(check_release_signature(list, text, owner), signature_good) << text;
 
-  // Signed by someone else, checked against the wrong key, or a list changed afterwards.
-  EXPECT_EQ(check_release_signature(list, signed_release_other_sig, owner), signature_wrong);
+  // Well formed but not the owner's over these bytes (the update tests run the rest of
+  // these through the real update path).
   EXPECT_EQ(check_release_signature(list, sig, other), signature_wrong);
-  EXPECT_EQ(check_release_signature(list + "\n", sig, owner), signature_wrong);
-  std::string swapped = list;
-  swapped[0] = swapped[0] == '0' ? '1' : '0';
-  EXPECT_EQ(check_release_signature(swapped, sig, owner), signature_wrong);
   std::string flipped = line;
   flipped[10] = flipped[10] == 'A' ? 'B' : 'A';
   EXPECT_EQ(check_release_signature(list, flipped, owner), signature_wrong);
