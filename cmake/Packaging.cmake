@@ -1,7 +1,10 @@
 # The Debian package: cmake --build build --target package makes mosswire_<version>_<arch>.deb
 # with the program, its desktop entry, its icon in the hicolor theme and its AppStream
-# metainfo. The package's dependencies come from the libraries the program links
-# (dpkg-shlibdeps), so they follow the build machine's libraries instead of a hand list.
+# metainfo, whose releases are made from the notes in docs/releases/ (make_metainfo.py
+# fills the template's @RELEASES@). The package's dependencies come from the libraries the
+# program links (dpkg-shlibdeps), so they follow the build machine's libraries instead of a
+# hand list; it recommends a colour emoji font, without which emoji (and the page's "㉿")
+# show as boxes.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 set(MSW_APP_ID io.github.mosswire.Mosswire)
@@ -22,12 +25,22 @@ add_custom_command(
   VERBATIM)
 add_custom_target(msw_icons ALL DEPENDS ${msw_icon_files})
 
+set(MSW_METAINFO ${CMAKE_BINARY_DIR}/packaging/${MSW_APP_ID}.metainfo.xml)
+file(GLOB MSW_RELEASE_NOTES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/releases/v*.md)
+add_custom_command(
+  OUTPUT ${MSW_METAINFO}
+  COMMAND Python3::Interpreter ${MSW_PACKAGING_DIR}/make_metainfo.py ${MSW_PACKAGING_DIR}/${MSW_APP_ID}.metainfo.xml.in
+          ${CMAKE_SOURCE_DIR}/docs/releases ${MSW_METAINFO}
+  DEPENDS ${MSW_PACKAGING_DIR}/make_metainfo.py ${MSW_PACKAGING_DIR}/${MSW_APP_ID}.metainfo.xml.in ${MSW_RELEASE_NOTES}
+  COMMENT "Writing the AppStream metainfo with the releases from docs/releases"
+  VERBATIM)
+add_custom_target(msw_metainfo ALL DEPENDS ${MSW_METAINFO})
+
 include(GNUInstallDirs)
 install(TARGETS mosswire RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${MSW_PACKAGING_DIR}/${MSW_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${MSW_PACKAGING_DIR}/${MSW_APP_ID}.metainfo.xml
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${MSW_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${MSW_PACKAGING_DIR}/${MSW_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 foreach(size ${MSW_ICON_SIZES})
@@ -50,6 +63,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/mosswire/mosswire")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-noto-color-emoji)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The installed program carries no debugging symbols (a release build would not either).
 set(CPACK_STRIP_FILES ON)

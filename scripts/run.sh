@@ -15,16 +15,21 @@ fi
 bash scripts/deps.sh
 
 # The owner key lives in ~/.mosswire/owner.json; the build reads the owner certificate
-# from config/owner-cert.json, which `cert` keeps in step with the key.
+# from config/owner-cert.json, which `cert` keeps in step with the key. Both come before
+# the build: a program keeps the certificate it was built with (its page accepts this
+# network's short invite codes and its update check this owner's releases only then), and
+# a certificate that changed makes the build below configure and build again by itself.
 export MOSSWIRE_OWNER_CERT_FILE="${PWD}/config/owner-cert.json"
 if [[ ! -f "${HOME}/.mosswire/owner.json" ]]; then
-  node tools/owner.js init
+  node tools/owner.js init >/dev/null
+  echo "Made the owner key ~/.mosswire/owner.json (keep a backup of it somewhere safe) and the owner certificate."
 else
   node tools/owner.js cert >/dev/null
 fi
 owner_key="$(node tools/owner.js key)"
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOSSWIRE_OWNER_CERT_FILE="${MOSSWIRE_OWNER_CERT_FILE}"
+echo "Building mosswire for this network (owner certificate ${MOSSWIRE_OWNER_CERT_FILE})"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOSSWIRE_OWNER_CERT_FILE="${MOSSWIRE_OWNER_CERT_FILE}" >/dev/null
 cmake --build build
 
 relay_log="build/relay.log"

@@ -89,6 +89,7 @@ async function configuredCert(keys) {
 }
 
 // Leaves an identical file untouched so that a build depending on it has nothing to redo.
+// Answers the file's path and whether it changed.
 function writeCert(cert) {
   const file = certFile();
   const text = JSON.stringify({ m: cert.m, s: cert.s }, null, 2) + '\n';
@@ -102,8 +103,17 @@ function writeCert(cert) {
     fs.mkdirSync(path.dirname(file), { recursive: true });
     fs.writeFileSync(file, text);
   }
-  return file;
+  return { file, changed: old !== text };
 }
+
+// What the owner must hear whenever the build's owner certificate is new: a program keeps
+// the certificate it was built with, and one built before this certificate refuses this
+// network's short invite codes and its releases.
+const BUILD_AGAIN = [
+  'mosswire has to be built again with this certificate before it belongs to this network: a copy built',
+  'before it refuses the short invite codes (MSW2.) and the releases of this owner key. Build and start it',
+  'with: bash scripts/run.sh (or rebuild with cmake --build build); give members only copies built after this.',
+];
 
 // An invite code: short when the build carries this owner's certificate (the joining
 // program then knows the inviter), else the long code that carries the certificate.
@@ -172,6 +182,16 @@ async function publishRemovals(session, keys, addIds) {
   return list;
 }
 
+// A release's signature: the Base64 of the 64-byte ECDSA P-256 signature (r then s, as
+// WebCrypto makes it) over the exact bytes given, one line. The program checks the
+// SHA256SUMS.txt of a release against it before it installs anything the list names.
+async function signBytes(keys, bytes) {
+  const subtle = globalThis.crypto.subtle;
+  const key = await subtle.importKey('pkcs8', P.fromB64(keys.sigPriv), { name: 'ECDSA', namedCurve: 'P-256' }, false, ['sign']);
+  const sig = await subtle.sign({ name: 'ECDSA', hash: 'SHA-256' }, key, bytes);
+  return P.toB64(sig) + '\n';
+}
+
 module.exports = {
   REPO,
   UserError,
@@ -186,8 +206,10 @@ module.exports = {
   ownerCertOf,
   configuredCert,
   writeCert,
+  BUILD_AGAIN,
   inviteCode,
   adminSession,
   request,
   publishRemovals,
+  signBytes,
 };

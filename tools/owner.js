@@ -4,6 +4,7 @@
 //   node tools/owner.js init [NAME]          make the owner key (~/.mosswire/owner.json)
 //   node tools/owner.js key                  print OWNER_KEY for the relay's settings
 //   node tools/owner.js cert                 write the owner certificate for the build again
+//   node tools/owner.js sign FILE            sign FILE (a release's SHA256SUMS.txt) into FILE.sig
 //   node tools/owner.js invite [COUNT] [DAYS]   invite codes (default 1 code, 90 days)
 //   node tools/owner.js spoken               a 12-digit code to say out loud (7 days)
 //   node tools/owner.js announce FILE.md [ID]   post (or, with ID, replace) an announcement
@@ -18,6 +19,7 @@ const USAGE = `usage: node tools/owner.js COMMAND
   init [NAME]            make the owner key file ~/.mosswire/owner.json
   key                    print OWNER_KEY for the relay's settings
   cert                   write the owner certificate for the build again
+  sign FILE              sign FILE (a release's SHA256SUMS.txt) into FILE.sig
   invite [COUNT] [DAYS]  make invite codes (default 1 code, 90 days)
   spoken                 make a 12-digit code to say out loud (7 days)
   announce FILE.md [ID]  post an announcement (with ID: replace that post)
@@ -53,10 +55,12 @@ async function init(args) {
     throw e;
   }
   fs.chmodSync(file, 0o600);
-  const certAt = O.writeCert(cert);
+  const written = O.writeCert(cert);
   out('Owner key written to ' + file + ' (only you can read it). Keep a backup of it somewhere safe.');
-  out('Owner certificate written to ' + certAt + ' (the build puts it in config.js).');
+  out('Owner certificate written to ' + written.file + ' (the build puts it in the program).');
   out('OWNER_KEY=' + keys.sigPub);
+  out('');
+  O.BUILD_AGAIN.forEach(out);
 }
 
 async function key() {
@@ -65,8 +69,29 @@ async function key() {
 
 async function cert() {
   const keys = O.readOwner();
-  const c = await O.ownerCertOf(keys);
-  out('Owner certificate written to ' + O.writeCert(c) + '.');
+  const written = O.writeCert(await O.ownerCertOf(keys));
+  if (!written.changed) {
+    out('The owner certificate at ' + written.file + ' is already this owner key\'s.');
+    return;
+  }
+  out('Owner certificate written to ' + written.file + '.');
+  O.BUILD_AGAIN.forEach(out);
+}
+
+async function sign(args) {
+  if (!args[0] || args.length > 1) throw new O.UserError('usage: node tools/owner.js sign FILE');
+  let bytes;
+  try {
+    bytes = fs.readFileSync(args[0]);
+  } catch (e) {
+    throw new O.UserError("Couldn't read " + args[0] + ': ' + e.message);
+  }
+  const keys = O.readOwner();
+  const sigFile = args[0] + '.sig';
+  // Written beside and renamed into place: a half-written signature is never left there.
+  fs.writeFileSync(sigFile + '.tmp', await O.signBytes(keys, bytes));
+  fs.renameSync(sigFile + '.tmp', sigFile);
+  out('Signed ' + args[0] + ' into ' + sigFile + ' with the owner key ' + keys.sigPub + '.');
 }
 
 async function invite(args) {
@@ -144,7 +169,7 @@ async function remove(args) {
   }
 }
 
-const COMMANDS = { init, key, cert, invite, spoken, announce, members, remove };
+const COMMANDS = { init, key, cert, sign, invite, spoken, announce, members, remove };
 
 async function main(argv) {
   const [cmd, ...args] = argv;

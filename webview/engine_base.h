@@ -1,7 +1,8 @@
 #pragma once
 // The platform-independent half of the web view engine: the binding registry, the list
 // of init scripts and the bridge's native side (message handler, bind, reply). A
-// platform engine (gtk_webkit_engine on Linux) supplies the browser operations below.
+// platform engine (app/platform/linux/gtk_webkit_engine on Linux, app/platform/win/webview2_engine on
+// Windows) supplies the browser operations below.
 #include <functional>
 #include <list>
 #include <map>

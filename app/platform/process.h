@@ -12,6 +12,12 @@ extern const char release_asset_name[];
 // Absolute path of the running executable; empty when unknown.
 std::string executable_path(void);
 
+// Who may put a new file in the executable's place: this program, by itself; the system's
+// package manager, which installed it (a newer package updates it); or nobody this user
+// can be, since the file or its folder can't be changed.
+enum executable_owner { owner_self, owner_package_manager, owner_nobody };
+executable_owner executable_replacer(const std::string &executable);
+
 // Puts the verified file `download` in place of `executable`, which is kept as
 // "<executable>.old" (the running process goes on from its open image). At every step
 // that can fail a runnable program stays at the executable's path; on failure

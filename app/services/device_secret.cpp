@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/common/base64.h"
 #include "app/platform/crypto.h"
 #include "app/platform/files.h"
 #include "app/platform/log.h"
@@ -48,22 +49,6 @@ bool load_device_secret(unsigned char secret[32], bool *created) {
   }
   *created = ok;
   return ok;
-}
-
-static std::string base64_encode(const unsigned char *data, size_t length) {
-  static const char alphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < length; i += 3) {
-    unsigned v = (unsigned)data[i] << 16;
-    if (i + 1 < length) v |= (unsigned)data[i + 1] << 8;
-    if (i + 2 < length) v |= data[i + 2];
-    out.push_back(alphabet[v >> 18 & 63]);
-    out.push_back(alphabet[v >> 12 & 63]);
-    out.push_back(i + 1 < length ? alphabet[v >> 6 & 63] : '=');
-    out.push_back(i + 2 < length ? alphabet[v & 63] : '=');
-  }
-  return out;
 }
 
 static void answer_device_secret(const char *id) {

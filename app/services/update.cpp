@@ -12,12 +12,18 @@
 #include "app/platform/process.h"
 #include "app/services/app_files.h"
 #include "app/services/call.h"
-#include "app/services/update_check.h"
 #include "app/services/host_link.h"
+#include "app/services/update_check.h"
 #include "app/services/update_install.h"
+#include "app/services/update_notice.h"
+#include "app/services/update_signature.h"
 
 #ifndef MSW_DOWNLOAD_BASE
 #define MSW_DOWNLOAD_BASE "https://github.com/mosswire/mosswire"
+#endif
+// The owner's signing key from the owner certificate the build was given; none without one.
+#ifndef MSW_OWNER_KEY
+#define MSW_OWNER_KEY ""
 #endif
 
 static const char result_ok[] = "{\"ok\":true}";
@@ -27,11 +33,17 @@ static const char result_no_checksum[] =
     "{\"err\":\"That release has no checksum for this computer's download.\"}";
 static const char result_mismatch[] =
     "{\"err\":\"The download didn't match its checksum, so it wasn't installed.\"}";
+static const char result_unsigned[] =
+    "{\"err\":\"The update's signature is missing, so it wasn't installed.\"}";
+static const char result_damaged[] =
+    "{\"err\":\"The update's signature is damaged, so it wasn't installed.\"}";
+static const char result_forged[] =
+    "{\"err\":\"The update isn't signed by this network's owner, so it wasn't installed.\"}";
 
 update_source &update_source_setting(void) {
   // A dead network must end in an error, not a wait without end: no connection within
   // 30 s, or 60 s without a byte, fails the download.
-  static update_source source = {MSW_DOWNLOAD_BASE, {30, 60, 0}};
+  static update_source source = {MSW_DOWNLOAD_BASE, {30, 60, 0}, MSW_OWNER_KEY};
   return source;
 }
 
@@ -54,24 +66,43 @@ struct update_call {
   std::string id;
   std::string tag;
   update_source source;
-  const char *result;
+  std::string result;
 };
 
-static const char *run_update(const update_call &call) {
+enum small_file { small_missing, small_unreadable, small_read };
+
+// A small file of the release, read into text and deleted at once.
+static small_file fetch_small(const std::string &url, const char *name, long long max_bytes,
+                              const download_limits &limits, std::string *text) {
+  download_limits small = limits;
+  small.max_bytes = max_bytes;
+  if (!download_file(url, app_path(name, ""), app_path(name, ".part"), small)) return small_missing;
+  bool read = read_app_file(name, text);
+  delete_app_file(name);
+  return read ? small_read : small_unreadable;
+}
+
+static std::string run_update(const update_call &call) {
+  unsigned char owner[65];
+  bool has_key = owner_key_point(call.source.owner_key, owner);
+  const char *reason = update_notice_reason(executable_replacer(executable_path()), has_key);
+  if (reason) return update_notice(reason, call.source.base, call.tag);
+
   std::string release = call.source.base + "/releases/download/" + call.tag + "/";
   const download_limits &limits = call.source.limits;
-  // A checksum list is a few lines; a server that sends more is not sending one.
-  download_limits list_limits = limits;
-  list_limits.max_bytes = 1 << 20;
-  if (!download_file(release + "SHA256SUMS.txt", app_path("SHA256SUMS.txt", ""),
-                     app_path("SHA256SUMS.txt", ".part"), list_limits))
-    return result_download;
-  std::string list;
-  bool read = read_app_file("SHA256SUMS.txt", &list);
-  delete_app_file("SHA256SUMS.txt");
+  // A checksum list is a few lines and its signature one; a server that sends more is not
+  // sending either.
+  std::string list, signature;
+  small_file got = fetch_small(release + "SHA256SUMS.txt", "SHA256SUMS.txt", 1 << 20, limits, &list);
+  if (got == small_missing) return result_download;
+  if (got == small_unreadable) return result_no_checksum;
+  got = fetch_small(release + "SHA256SUMS.txt.sig", "SHA256SUMS.txt.sig", 4096, limits, &signature);
+  if (got == small_missing) return result_unsigned;
+  signature_verdict verdict = got == small_read ? check_release_signature(list, signature, owner) : signature_damaged;
+  if (verdict == signature_damaged) return result_damaged;
+  if (verdict != signature_good) return result_forged;
   unsigned char listed[32], actual[32];
-  if (!read || !find_checksum(list.data(), list.size(), release_asset_name, listed))
-    return result_no_checksum;
+  if (!find_checksum(list.data(), list.size(), release_asset_name, listed)) return result_no_checksum;
   // The verified file of an earlier update is about to be replaced by one not yet checked:
   // from here until the check passes there is nothing to install.
   update.ready = false;
@@ -90,13 +121,14 @@ static const char *run_update(const update_call &call) {
 static void deliver(void *arg) {
   update_call *call = (update_call *)arg;
   update.running = false;
-  reply_raw(call->id.c_str(), call->result);
+  reply_raw(call->id.c_str(), call->result.c_str());
   delete call;
 }
 
 static void update_worker(update_call *call) {
   call->result = run_update(*call);
-  if (call->result != result_ok) log_failure("update", "%s: %s", call->tag.c_str(), call->result);
+  if (call->result.compare(0, 7, "{\"err\":") == 0)
+    log_failure("update", "%s: %s", call->tag.c_str(), call->result.c_str());
   the_host().dispatch(deliver, call);
 }
 
@@ -110,7 +142,6 @@ void msw_update(const char *id, const char *args, void *) {
   call->id = id;
   call->tag = tag;
   call->source = update_source_setting();
-  call->result = nullptr;
   update.running = true;
   try {
     std::thread(update_worker, call).detach();

@@ -15,7 +15,9 @@
 //   x.clipboard    clipboard text ("" or absent: msw_paste answers null)
 //   x.update.base  release download address: msw_update fetches SHA256SUMS.txt and the
 //                  asset under BASE/releases/download/TAG/ and keeps the asset only when
-//                  its SHA-256 is the listed one, as the host does (absent: no updates)
+//                  its SHA-256 is the listed one, as the host does (absent: no updates);
+//                  the owner's signature the host also checks is left out: the page only
+//                  shows what the host answers (the host's own tests check signatures)
 // and written by the double for tests to read: x.panic, x.title, x.startup.
 (function (root) {
   'use strict';

@@ -3,7 +3,8 @@
 // version on a stand-in release host, shows its notes, downloads and checks it, replaces its
 // own file and starts the new one with "--after-update", which shows "What's new" once.
 // Both programs are test builds (tests/linux/CMakeLists.txt) that ask the loopback port
-// MOSSWIRE_TEST_RELEASE_PORT instead of the real release host.
+// MOSSWIRE_TEST_RELEASE_PORT instead of the real release host and trust the tests' owner
+// key (tests/keys), with which the release's lists are signed here.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const crypto = require('crypto');
@@ -14,6 +15,7 @@ const os = require('os');
 const path = require('path');
 const { unavailable, startHost, realWindow, needs } = require('./realhost.js');
 const { makeOwner, longInvite } = require('./harness.js');
+const O = require('../../tools/owner-lib.js');
 
 const BUILD = path.join(__dirname, '..', '..', 'build');
 const FROM = path.join(BUILD, 'update-test', 'mosswire_update_from');
@@ -31,6 +33,14 @@ function why() {
 }
 
 const sha = (file) => crypto.createHash('sha256').update(fs.readFileSync(file)).digest('hex');
+
+// The release's checksum list and the owner's signature of it, as the release command
+// leaves them.
+async function writeSignedList(folder, text) {
+  const owner = JSON.parse(fs.readFileSync(path.join(__dirname, '..', 'keys', 'release-owner.json'), 'utf8'));
+  fs.writeFileSync(path.join(folder, 'SHA256SUMS.txt'), text);
+  fs.writeFileSync(path.join(folder, 'SHA256SUMS.txt.sig'), await O.signBytes(owner, Buffer.from(text)));
+}
 
 // A release host: `state.latest` is the version the list calls newest, the folder holds the
 // files of release v9.9.9.
@@ -134,7 +144,7 @@ test('the real program updates itself from a release host and shows what is new 
     // v9.9.9 is out, but its checksum list names another file: shown, fetched, refused.
     state.latest = '9.9.9';
     const before = sha(exe);
-    fs.writeFileSync(path.join(rel, 'SHA256SUMS.txt'), '0'.repeat(64) + '  ' + ASSET + '\n');
+    await writeSignedList(rel, '0'.repeat(64) + '  ' + ASSET + '\n');
     host = await startHost({ binary: exe, home });
     await host.waitScreen('sUpdate', 60000);
     assert.equal(await host.run('return document.getElementById("updTitle").textContent'), 'Updating to mosswire 9.9.9');
@@ -151,14 +161,14 @@ test('the real program updates itself from a release host and shows what is new 
     host = null;
 
     // The right checksum list, made as the release command makes it.
-    execFileSync('sh', ['-c', `sha256sum ${ASSET} > SHA256SUMS.txt`], { cwd: rel });
+    await writeSignedList(rel, execFileSync('sha256sum', [ASSET], { cwd: rel, encoding: 'utf8' }));
     state.fetched = [];
     host = await startHost({ binary: exe, home });
     // The old copy installs, starts the new file with "--after-update" and quits.
     const pids = await host.waitFor(() => { const p = relaunched(exe); return p.length ? p : null; }, 180000, 'the relaunched copy');
     strays.push(...pids);
     assert.equal(sha(exe), sha(TO), 'the new version is in place');
-    assert.deepEqual(state.fetched, ['SHA256SUMS.txt', ASSET]);
+    assert.deepEqual(state.fetched, ['SHA256SUMS.txt', 'SHA256SUMS.txt.sig', ASSET]);
     // WebDriver can't take over a program it did not start: end the relaunched copy and start
     // the same file the same way under a new session.
     await host.stop();

@@ -255,7 +255,11 @@ test('owner commands: the PIN gate, codes made here, and command lines that run'
       env + 'node tools/owner.js announce docs/releases/v1.1.8.md',
       env + 'node tools/owner.js members', env + 'node tools/owner.js remove USERNAME',
       env + 'node tools/livetest.js', `curl http://127.0.0.1:${net.port}/health`, 'node tools/owner.js key',
-      'xdg-open tools/nettest.html', 'bash scripts/test.sh', 'bash scripts/release.sh',
+      'xdg-open tools/nettest.html', 'bash scripts/test.sh',
+      // This copy was built without a release list: its places are to be filled in.
+      `MOSSWIRE_SERVER=${net.url} MOSSWIRE_UPDATES=https://api.github.com/repos/OWNER/REPO/releases ` +
+        'MOSSWIRE_DOWNLOAD_BASE=https://github.com/OWNER/REPO bash scripts/release.sh',
+      'node tools/owner.js sign release/SHA256SUMS.txt',
     ]);
     assert.ok(fs.existsSync(path.join(H.ROOT, 'docs', 'releases', 'v1.1.8.md')));
     for (const file of ['tools/nettest.html', 'tools/livetest.js', 'scripts/test.sh', 'scripts/release.sh']) {
@@ -274,6 +278,12 @@ test('owner commands: the PIN gate, codes made here, and command lines that run'
     assert.equal(key.out.trim(), net.keys.sigPub);
     const health = await run(rows[7] + ' -fsS');
     assert.ok(health.ok, health.err);
+    // This copy's relay is a plain ws:// one on this computer, and its release places are
+    // placeholders: the release command refuses to build from them.
+    const release = await run(rows[11]);
+    assert.equal(release.ok, false);
+    assert.match(release.err, /^release\.sh: MOSSWIRE_SERVER does not start with wss:\/\//);
+    assert.match(release.err, /^release\.sh: MOSSWIRE_DOWNLOAD_BASE still names the placeholder OWNER\/REPO/m);
     const posted = await run(rows[3]);
     assert.ok(posted.ok, posted.err);
     await bo.page.waitForFunction(() => Object.values(Vault.data.ann).some((a) => a.s && /mosswire 1\.1\.8/.test(a.text)), null, { timeout: 20000 });

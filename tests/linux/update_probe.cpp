@@ -1,6 +1,7 @@
 // A small real program that stands in for mosswire in the update tests: it runs the two
-// update bindings as the page would, and, started with "--after-update" by the install
-// step, reports how it was started and removes the copy it replaced.
+// update bindings as the page would, trusting the tests' owner key, and, started with
+// "--after-update" by the install step, reports how it was started and removes the copy it
+// replaced.
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <stdio.h>
@@ -47,12 +48,16 @@ static int after_update(int argc, char **argv) {
 int main(int argc, char **argv) {
   if (argc >= 2 && strcmp(argv[1], "--after-update") == 0) return after_update(argc, argv);
   if (argc < 4 || strcmp(argv[1], "update") != 0) return 64;
-  if (argc > 4 && strcmp(argv[4], "--drop-dac") == 0) drop_dac_override();
+  // --drop-dac: the whole run without root's power over folders; --drop-dac-to-install:
+  // only the install step, as if the folder became read-only after the download.
+  const char *option = argc > 4 ? argv[4] : "";
+  if (strcmp(option, "--drop-dac") == 0) drop_dac_override();
   // Something the host keeps open without close-on-exec, like a lock file.
   int lock = open("/dev/null", O_RDONLY);
   if (lock >= 0 && lock != 9) dup2(lock, 9), close(lock);
   update_source_setting().base = argv[2];
   update_source_setting().limits = {5, 5, 0};
+  update_source_setting().owner_key = MSW_TEST_OWNER_KEY;
   // Tags separated by commas are updated to one after another; the last result counts.
   std::string tags = argv[3], result;
   for (size_t at = 0; at <= tags.size();) {
@@ -63,6 +68,7 @@ int main(int argc, char **argv) {
     if (result == "<no reply>" && host_wait_dispatched(30000)) result = host.replies.back().second;
     at = comma + 1;
   }
+  if (strcmp(option, "--drop-dac-to-install") == 0) drop_dac_override();
   std::string install = call_binding("msw_update_install", "[]");
   printf("%s\n%s\n%d\n", result.c_str(), install.c_str(), host.terminate_calls);
   return 0;

@@ -1,6 +1,8 @@
 // Self-update on the real Linux layer: msw_update end to end against a real local HTTP
-// server whose lists the real sha256sum wrote, through libcurl, and the install step (the
-// POSIX swap and the relaunch) run by a real program (update_probe) from a temporary folder.
+// server whose lists the real sha256sum wrote and the owner's tool signed (node
+// tools/owner.js sign, with the tests' owner key), through libcurl and libcrypto, and the
+// install step (the POSIX swap and the relaunch) run by a real program (update_probe) from
+// a temporary folder.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,6 +18,7 @@
 #include <thread>
 
 #include "app/platform/download.h"
+#include "app/platform/process.h"
 #include "app/services/app_files.h"
 #include "app/services/update.h"
 #include "tests/services/host_double.h"
@@ -29,6 +32,12 @@ static const char no_checksum[] =
     "{\"err\":\"That release has no checksum for this computer's download.\"}";
 static const char mismatch[] =
     "{\"err\":\"The download didn't match its checksum, so it wasn't installed.\"}";
+static const char unsigned_release[] =
+    "{\"err\":\"The update's signature is missing, so it wasn't installed.\"}";
+static const char damaged_signature[] =
+    "{\"err\":\"The update's signature is damaged, so it wasn't installed.\"}";
+static const char forged_signature[] =
+    "{\"err\":\"The update isn't signed by this network's owner, so it wasn't installed.\"}";
 
 // The release asset the Linux build fetches.
 static const char name[] = "mosswire-linux-x86_64";
@@ -49,18 +58,51 @@ static std::string base(const char *mode = "") {
   return "http://127.0.0.1:" + std::to_string(server.port) + mode;
 }
 
-static void make_release(const char *tag, const std::string &list_command, bool asset = true) {
+// A home whose owner key file is a copy of `owner`, or a fresh one when that is empty.
+static std::string owner_home(const char *folder, const char *owner) {
+  std::string home = make_folder(folder);
+  run_command("mkdir -p " + home + "/.mosswire");
+  if (*owner)
+    write_text(home + "/.mosswire/owner.json", read_text(owner));
+  else
+    run_command("HOME=" + home + " MOSSWIRE_OWNER_CERT_FILE=" + home + "/cert.json node " MSW_REPO_DIR
+                "/tools/owner.js init >/dev/null");
+  return home;
+}
+
+static std::string owner_key_of(const std::string &home) {
+  std::string key = run_command("HOME=" + home + " node " MSW_REPO_DIR "/tools/owner.js key");
+  while (!key.empty() && key.back() == '\n') key.pop_back();
+  return key;
+}
+
+// The owner's tool signing a release's list, as the release command does.
+static std::string sign_with(const std::string &home) {
+  return "HOME=" + home + " node " MSW_REPO_DIR "/tools/owner.js sign SHA256SUMS.txt >/dev/null";
+}
+
+static std::string owner_signs, stranger_signs;
+
+// The release's files, its list made by list_command; signed by the tests' owner unless
+// sign_command says otherwise ("" for no signature at all).
+static void make_release(const char *tag, const std::string &list_command, bool asset = true,
+                         const char *sign_command = nullptr) {
   std::string dir = server.root + "/releases/download/" + tag;
   run_command("mkdir -p " + dir);
   write_text(dir + "/other.txt", "another file of the release\n");
   if (asset) write_text(dir + "/" + name, server.asset);
   if (!list_command.empty()) run_command("cd " + dir + " && " + list_command);
+  std::string sign = sign_command ? sign_command : owner_signs;
+  if (!list_command.empty() && !sign.empty()) run_command("cd " + dir + " && " + sign);
 }
 
 static void start_server(void) {
   server.root = make_folder("releases");
   server.asset = read_text(MSW_PROBE_PATH) + "\n#release build\n";
+  owner_signs = sign_with(owner_home("owner", MSW_TEST_OWNER_FILE));
+  stranger_signs = sign_with(owner_home("stranger", ""));
   std::string n = name;
+  std::string listed = "sha256sum " + n + " > SHA256SUMS.txt";
   make_release("v1.0.0", "sha256sum other.txt " + n + " > SHA256SUMS.txt");
   make_release("v1.0.1", "sha256sum --binary " + n + " other.txt > SHA256SUMS.txt");
   make_release("v1.0.2", "sha256sum " + n + " > SHA256SUMS.txt && printf x >> " + n);
@@ -69,7 +111,13 @@ static void start_server(void) {
   make_release("v1.0.5", "sha256sum other.txt " + n + " > SHA256SUMS.txt && rm " + n);
   make_release("v1.0.6", "sha256sum " + n + " | sed 's/  / /' > SHA256SUMS.txt");
   make_release("v1.0.7", "sha256sum " + n + " | sed 's/^[0-9a-f]*/\\U&/' > SHA256SUMS.txt");
-
+  // The signature: none, by another owner key, cut short, or over a list changed since.
+  make_release("v1.1.0", listed, true, "");
+  make_release("v1.1.1", listed, true, stranger_signs.c_str());
+  make_release("v1.1.2", listed, true, (owner_signs + " && truncate -s 40 SHA256SUMS.txt.sig").c_str());
+  make_release("v1.1.3", listed, true, (owner_signs + " && echo >> SHA256SUMS.txt").c_str());
+  // A list of the right asset whose signature is another file's.
+  make_release("v1.1.4", listed, true, "cp ../v1.0.0/SHA256SUMS.txt.sig .");
   int in[2], out[2];
   ASSERT_EQ(pipe(in), 0);
   ASSERT_EQ(pipe(out), 0);
@@ -115,6 +163,7 @@ class Update : public ::testing::Test {
     host_reset();
     update_source_setting().base = base();
     update_source_setting().limits = {5, 2, 0};
+    update_source_setting().owner_key = MSW_TEST_OWNER_KEY;
     delete_app_file(name);
   }
   // The reply of one msw_update, waiting for its worker; "<...>" texts on trouble.
@@ -126,8 +175,8 @@ class Update : public ::testing::Test {
     return host.replies.back().second;
   }
   void expect_nothing_left(void) {
-    for (const char *file : {"SHA256SUMS.txt", "SHA256SUMS.txt.part",
-                             "mosswire-linux-x86_64.part"})
+    for (const char *file : {"SHA256SUMS.txt", "SHA256SUMS.txt.part", "SHA256SUMS.txt.sig",
+                             "SHA256SUMS.txt.sig.part", "mosswire-linux-x86_64.part"})
       EXPECT_FALSE(exists(app_path(file, ""))) << file;
   }
 };
@@ -153,6 +202,25 @@ TEST_F(Update, FailuresAnswerTheirErrorAndLeaveNothingBehind) {
   expect_nothing_left();
   EXPECT_FALSE(update_is_ready());
   EXPECT_EQ(call_binding("msw_update_install", "[]"), "\"none\"");
+}
+
+// Nothing is installed unless the tests' owner signed exactly this list; the asset is not
+// even fetched.
+TEST_F(Update, OnlyAListTheOwnerSignedIsTrusted) {
+  for (auto [tag, why] : {std::pair<const char *, const char *>{"v1.1.0", unsigned_release},
+                          {"v1.1.1", forged_signature},
+                          {"v1.1.2", damaged_signature},
+                          {"v1.1.3", forged_signature},
+                          {"v1.1.4", forged_signature}})
+    EXPECT_EQ(update(tag), why) << tag;
+  EXPECT_FALSE(exists(app_path(name, "")));
+  expect_nothing_left();
+  EXPECT_FALSE(update_is_ready());
+  // Checked against another owner's key, the owner's own release is refused too.
+  update_source_setting().owner_key = owner_key_of(test_home() + "/stranger");
+  EXPECT_EQ(update("v1.0.0"), forged_signature);
+  update_source_setting().owner_key = MSW_TEST_OWNER_KEY;
+  EXPECT_EQ(update("v1.0.0"), "{\"ok\":true}");
 }
 
 TEST_F(Update, TagsAndIdsAreCheckedBeforeAnythingStarts) {
@@ -298,8 +366,41 @@ TEST_F(Update, ALaterDownloadThatFailsItsCheckLeavesNothingToInstall) {
   EXPECT_FALSE(exists(app_path(name, "")));
 }
 
-TEST_F(Update, AFolderTheUserCannotWriteGivesManualAndShowsTheFile) {
+// Where this user can't change the program (here root without its power over folders), the
+// release is not even fetched: the page is told where to get it, once for the version.
+TEST_F(Update, AFolderTheUserCannotWriteGetsTheNoticeAndNothingIsFetched) {
   std::string folder = make_folder("readonly"), program = folder + "/mosswire";
+  std::string old_bytes = read_text(MSW_PROBE_PATH);
+  ASSERT_TRUE(write_text(program, old_bytes));
+  chmod(program.c_str(), 0755);
+  chmod(folder.c_str(), 0555);
+  delete_app_file("update-notice.txt");
+  std::string tagged = "{\"notice\":\"protected\",\"url\":\"" + base() + "/releases/tag/v1.0.0\",\"told\":";
+  probe_answer first = run_probe(program, "--drop-dac"), second = run_probe(program, "--drop-dac");
+  chmod(folder.c_str(), 0755);
+  EXPECT_EQ(first.result, tagged + "false}");
+  EXPECT_EQ(second.result, tagged + "true}");
+  EXPECT_EQ(second.install, "\"none\"");
+  EXPECT_EQ(read_text(program), old_bytes);
+  EXPECT_FALSE(exists(app_path(name, "")));
+  expect_nothing_left();
+}
+
+TEST_F(Update, TheLinuxRuleForWhoMayReplaceTheProgram) {
+  EXPECT_EQ(executable_replacer("/usr/bin/mosswire"), owner_package_manager);
+  EXPECT_EQ(executable_replacer("/usr/lib/mosswire/mosswire"), owner_package_manager);
+  std::string program = make_folder("replacer") + "/mosswire";
+  ASSERT_TRUE(write_text(program, "x"));
+  EXPECT_EQ(executable_replacer(program), owner_self);
+  EXPECT_EQ(executable_replacer(program + "-missing"), owner_nobody);
+  EXPECT_EQ(executable_replacer("mosswire"), owner_nobody);  // not an absolute path
+  EXPECT_EQ(executable_replacer(""), owner_nobody);
+}
+
+// The folder became read-only between the download and the install: nothing is changed
+// and the verified file is shown to move by hand.
+TEST_F(Update, ASwapThatFailsAfterTheDownloadShowsTheFile) {
+  std::string folder = make_folder("locked-later"), program = folder + "/mosswire";
   std::string old_bytes = read_text(MSW_PROBE_PATH) + "\n#running build\n";
   ASSERT_TRUE(write_text(program, old_bytes));
   chmod(program.c_str(), 0755);
@@ -311,7 +412,7 @@ TEST_F(Update, AFolderTheUserCannotWriteGivesManualAndShowsTheFile) {
   std::string path = getenv("PATH");
   setenv("PATH", (bin + ":" + path).c_str(), 1);
 
-  probe_answer a = run_probe(program, "--drop-dac");
+  probe_answer a = run_probe(program, "--drop-dac-to-install");
   setenv("PATH", path.c_str(), 1);
   chmod(folder.c_str(), 0755);
   EXPECT_EQ(a.result, "{\"ok\":true}");

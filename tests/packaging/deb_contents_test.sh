@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The Debian package's contents and metadata: the desktop entry and the AppStream file pass
-# their validators, every file a desktop needs is in the package where it looks for it,
-# and the dependencies were worked out from the program's libraries.
-#   deb_contents_test.sh BUILD_DIR VERSION
+# their validators, the AppStream file lists every version of docs/releases, every file a
+# desktop needs is in the package where it looks for it, the dependencies were worked out
+# from the program's libraries and a colour emoji font is recommended.
+#   deb_contents_test.sh BUILD_DIR VERSION SOURCE_DIR
 set -euo pipefail
-build=$1 version=$2
+build=$1 version=$2 src=$3
 deb=$(ls "$build"/mosswire_"$version"_*.deb 2>/dev/null | head -1 || true)
 [[ -f $deb ]] || { echo "no mosswire_*.deb in $build (cmake --build $build --target package)"; exit 1; }
 id=io.github.mosswire.Mosswire
@@ -31,6 +32,11 @@ file -b "$root/usr/bin/mosswire" | grep -q 'ELF 64-bit.*stripped' || fail "the p
 [[ -n $(entry StartupWMClass) ]] || fail "no StartupWMClass"
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" || fail "metainfo launches another desktop file"
 grep -q "<release version=\"$(dpkg-deb -f "$deb" Version)\"" "$metainfo" || fail "metainfo has no release entry for the package's version"
+# Every version's notes, newest first, each dated and described.
+notes=$(cd "$src/docs/releases" && ls v*.md | sed 's/^v//; s/\.md$//' | sort -t. -k1,1nr -k2,2nr -k3,3nr)
+listed=$(sed -n 's/.*<release version="\([^"]*\)" date="[0-9]\{4\}-[0-9]\{2\}-[0-9]\{2\}">.*/\1/p' "$metainfo")
+[[ -n $notes && $listed == "$notes" ]] || fail "metainfo releases '$(echo $listed)', docs/releases has '$(echo $notes)'"
+(( $(grep -c '<description><' "$metainfo") == $(wc -l <<<"$notes") )) || fail "a release has no description"
 
 icons=$root/usr/share/icons/hicolor
 for size in 16 22 24 32 48 64 128 256 512; do
@@ -49,6 +55,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libwebkit2gtk-4.1-0 libgtk-3-0 libsecret-1-0 libnotify4 libcurl4 libssl3 libayatana-appindicator3-1 libc6; do
   grep -q -E "(^|, )$lib( |,|$)" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
+[[ $(dpkg-deb -f "$deb" Recommends) == *fonts-noto-color-emoji* ]] ||
+  fail "no colour emoji font recommended: '$(dpkg-deb -f "$deb" Recommends)'"
 [[ $(dpkg-deb -f "$deb" Package) == mosswire && $(dpkg-deb -f "$deb" Architecture) == "$(dpkg --print-architecture)" ]] ||
   fail "package name or architecture"
 

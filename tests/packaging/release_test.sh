@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The release command's output against the program's own update path: scripts/release.sh
-# makes the asset and its checksum list, a local release host serves exactly those files,
-# and a copy of the update test program (the real update and install code) takes the
+# The release command's output against the program's own update path: scripts/release.sh,
+# given a network's settings and the tests' owner key (tests/keys), makes the asset, its
+# checksum list and the owner's signature of it in a release build folder of its own inside
+# BUILD_DIR; a local release host serves exactly those files, and a copy of the update test
+# program (the real update and install code, trusting the tests' owner key) takes the
 # update from there. The copy that replaces it is then the release asset itself, which
 # must start as mosswire, show its window and remove the copy it replaced.
 #   release_test.sh SOURCE_DIR BUILD_DIR UPDATE_PROBE RELEASE_SERVER_PY
@@ -25,13 +27,31 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 out=$work/release
-MOSSWIRE_RELEASE_PLATFORMS=linux MOSSWIRE_RELEASE_BUILD_DIR=$build bash "$src/scripts/release.sh" "$out" >"$work/release.log" 2>&1 ||
+relay=wss://relay.mosswire-network.net
+mkdir -p "$work/owner/.mosswire"
+cp "$src/tests/keys/release-owner.json" "$work/owner/.mosswire/owner.json"
+HOME=$work/owner MOSSWIRE_OWNER_CERT_FILE=$work/cert.json node "$src/tools/owner.js" cert >/dev/null
+owner_key=$(HOME=$work/owner node "$src/tools/owner.js" key)
+# The release build folder stays between runs, so a later run builds only what changed;
+# release.sh configures it afresh every time.
+HOME=$work/owner MOSSWIRE_OWNER_CERT_FILE=$work/cert.json MOSSWIRE_SERVER=$relay \
+  MOSSWIRE_UPDATES=https://api.github.com/repos/someone/mosswire/releases \
+  MOSSWIRE_DOWNLOAD_BASE=https://github.com/someone/mosswire \
+  MOSSWIRE_RELEASE_PLATFORMS=linux MOSSWIRE_RELEASE_BUILD_DIR=$build/release-build \
+  bash "$src/scripts/release.sh" "$out" >"$work/release.log" 2>&1 ||
   { cat "$work/release.log"; fail "scripts/release.sh"; }
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/release-build/CMakeCache.txt")
+grep -qF "Built with:" "$work/release.log" && grep -qF "relay:        $relay" "$work/release.log" ||
+  fail "release.sh did not show the settings it built with: $(cat "$work/release.log")"
 [[ -x $out/$asset ]] || fail "no executable $asset"
 (cd "$out" && sha256sum --check --strict --quiet SHA256SUMS.txt) || fail "SHA256SUMS.txt does not check with sha256sum"
 grep -q "  $asset\$" "$out/SHA256SUMS.txt" || fail "no line for $asset: $(cat "$out/SHA256SUMS.txt")"
 [[ $(wc -l <"$out/SHA256SUMS.txt") == 2 ]] || fail "expected the asset and the package in SHA256SUMS.txt"
+[[ $(wc -l <"$out/SHA256SUMS.txt.sig") == 1 ]] || fail "SHA256SUMS.txt.sig is not one line"
+# The program carries the settings it was checked against: the relay in its page, the
+# owner's key in its update check.
+grep -qaF "$relay" "$out/$asset" || fail "the released program does not name the relay $relay"
+grep -qaF "$owner_key" "$out/$asset" || fail "the released program does not carry the owner key"
 
 # The release host: the files exactly as release.sh left them, under the tag's path.
 mkdir -p "$work/host/releases/download"

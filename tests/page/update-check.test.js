@@ -169,6 +169,48 @@ test('the update screen for every outcome of download and install', async (t) =>
       assert.equal(w.out(), false);
     });
   }
+  // A copy that can't install by itself: the host downloads nothing and says where the
+  // release is, once for each version.
+  const notice = (extra) => Object.assign({ notice: 'package', url: 'https://github.com/m/m/releases/tag/v1.2.0', told: false }, extra);
+  await t.test('a copy that cannot install by itself is told where to get the release, and the boot goes on when that is read', async () => {
+    let installs = 0;
+    const w = await run({ msw_update: async () => notice(), msw_update_install: async () => { installs++; return 'quit'; } });
+    assert.equal(w.app.$('updTitle').textContent, 'mosswire 1.2.0 is available');
+    const status = w.app.$('updStatus');
+    assert.equal(status.shown, 'This copy of mosswire was installed as a package, so it is updated the same way: get the new package from ' +
+      "https://github.com/m/m/releases/tag/v1.2.0. mosswire won't stop here again for this version.");
+    const link = status.children.find((c) => c.tagName === 'a');
+    assert.equal(link.getAttribute('href'), 'https://github.com/m/m/releases/tag/v1.2.0');
+    assert.deepEqual(shape(w.app.$('updNotes').children), [['h3', "What's new"], ['h3', 'Better'], ['ul', ['things']]]);
+    assert.equal(w.app.$('updRow').classList.contains('hidden'), false);
+    assert.equal(installs, 0);
+    assert.equal(w.out(), 'waiting');
+    skip(w);
+    await w.clock.settle();
+    assert.equal(w.out(), false);
+  });
+  await t.test('a version told of before stops nothing and shows nothing', async () => {
+    const w = await run({ msw_update: async () => notice({ told: true, notice: 'unsigned' }) });
+    assert.equal(w.out(), false);
+    assert.equal(w.app.$('updTitle').textContent, '');
+  });
+  await t.test('an answer that is slower than the screen still turns it into the notice', async () => {
+    let answer = null;
+    const w = await run({ msw_update: () => new Promise((resolve) => { answer = resolve; }) });
+    await w.clock.advance(300);
+    assert.equal(w.app.$('updTitle').textContent, 'Updating to mosswire 1.2.0');
+    answer(notice({ notice: 'protected', url: 'javascript:alert(1)' }));
+    await w.clock.settle();
+    assert.equal(w.app.$('updTitle').textContent, 'mosswire 1.2.0 is available');
+    const status = w.app.$('updStatus');
+    assert.match(status.shown, /^mosswire can't replace itself where it is, so nothing was downloaded\. Get the new version from javascript:alert\(1\)\./);
+    assert.equal(status.children.some((c) => c.tagName === 'a'), false, 'only a web address becomes a link');
+    assert.equal(w.out(), 'waiting');
+  });
+  await t.test('a notice of an unknown kind counts as a failed update', async () => {
+    const w = await run({ msw_update: async () => notice({ notice: 'later' }) });
+    assert.equal(w.app.$('updStatus').textContent, "Couldn't update. mosswire will try again next time it opens.");
+  });
   await t.test('no newer release, no answer, or no native updater: straight on, nothing shown', async () => {
     for (const [natives, answers] of [
       [{ msw_update: async () => { throw new Error('must not be called'); } }, { latest: rel('v1.1.8') }],

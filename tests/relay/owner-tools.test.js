@@ -40,6 +40,8 @@ test('the owner tools against a running relay', async (t) => {
   await t.test('init makes a private key file and the certificate for the build, and refuses to run twice', async () => {
     const r = await owner('init', 'boss');
     assert.strictEqual(r.code, 0, r.err);
+    // A program built before this certificate is of no use to this network: said plainly.
+    assert.match(r.out, /mosswire has to be built again with this certificate/);
     const st = fs.statSync(keyFile);
     assert.strictEqual(st.mode & 0o777, 0o600);
     assert.strictEqual(fs.statSync(path.dirname(keyFile)).mode & 0o077, 0);
@@ -106,6 +108,28 @@ test('the owner tools against a running relay', async (t) => {
     const r = await owner('cert');
     assert.strictEqual(r.code, 0, r.err);
     assert.strictEqual(fs.readFileSync(certFile, 'utf8'), saved);
+    assert.match(r.out, /built again/);
+    const same = await owner('cert');
+    assert.doesNotMatch(same.out, /built again/);
+  });
+
+  await t.test('sign writes FILE.sig: one line anyone can check with the key that key prints', async () => {
+    const list = path.join(home, 'SHA256SUMS.txt');
+    const bytes = Buffer.from('0'.repeat(64) + '  mosswire.exe\r\n\u00e9\n');
+    fs.writeFileSync(list, bytes);
+    const r = await owner('sign', list);
+    assert.strictEqual(r.code, 0, r.err);
+    const text = fs.readFileSync(list + '.sig', 'utf8');
+    assert.match(text, /^[A-Za-z0-9+/]{86}==\n$/);
+    const pub = (await owner('key')).out.trim();
+    const subtle = globalThis.crypto.subtle;
+    const key = await subtle.importKey('raw', Buffer.from(pub, 'base64'), { name: 'ECDSA', namedCurve: 'P-256' }, false, ['verify']);
+    const ecdsa = { name: 'ECDSA', hash: 'SHA-256' };
+    const sig = Buffer.from(text.trim(), 'base64');
+    assert.strictEqual(await subtle.verify(ecdsa, key, sig, bytes), true);
+    assert.strictEqual(await subtle.verify(ecdsa, key, sig, Buffer.concat([bytes, Buffer.from('\n')])), false);
+    assert.strictEqual((await owner('sign', path.join(home, 'missing.txt'))).code, 1);
+    assert.strictEqual((await owner('sign')).code, 1);
   });
 
   await t.test('invite refuses counts and days that are not sensible', async () => {

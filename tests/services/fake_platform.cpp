@@ -66,6 +66,8 @@ const char release_asset_name[] = "mosswire-test-asset";
 
 std::string executable_path(void) { return fake.executable; }
 
+executable_owner executable_replacer(const std::string &) { return fake.replacer; }
+
 bool executable_swap(const std::string &executable, const std::string &download) {
   if (!fake.swap_works || !file_exists(download)) return false;
   fake.swapped.push_back(executable);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/platform/process.h"
+
 struct fake_notification {
   std::string title, body;
   void *window;
@@ -31,6 +33,7 @@ struct fake_platform_state {
   // Process: the running executable, whether the swap works, what was swapped, relaunched
   // and shown in the file manager.
   std::string executable = "/opt/mosswire/mosswire";
+  executable_owner replacer = owner_self;
   bool swap_works = true;
   std::vector<std::string> swapped, relaunched, shown_files;
   // Downloads: the body served for each address (others fail), and the addresses asked for.

@@ -1,5 +1,6 @@
 // What decides whether a downloaded release is the one its checksum list names: the tag
-// rule, the checksum list as sha256sum writes it, and the streaming SHA-256.
+// rule, the checksum list as sha256sum writes it, the owner's signature on the list as the
+// owner's tool writes it (signed_release.h), and the streaming SHA-256.
 #include <gtest/gtest.h>
 #include <stdio.h>
 
@@ -7,6 +8,8 @@
 
 #include "app/platform/crypto.h"
 #include "app/services/update_check.h"
+#include "app/services/update_signature.h"
+#include "signed_release.h"
 #include "tests/services/test_env.h"
 
 static std::string hex(const unsigned char *d, size_t n) {
@@ -62,6 +65,44 @@ TEST(UpdateRules, TheFirstQualifyingLineDecides) {
   EXPECT_FALSE(find(bad + "  " + name + "\n" + good + "  " + name + "\n", &got));
   ASSERT_TRUE(find(good + " " + name + "\n" + other + "  " + name + "\n", &got));
   EXPECT_EQ(got, other);
+}
+
+TEST(UpdateRules, OwnerKeysAreTheProtocolsRawPoints) {
+  unsigned char point[65];
+  ASSERT_TRUE(owner_key_point(signed_release_owner_key, point));
+  EXPECT_EQ(point[0], 0x04);
+  std::string key = signed_release_owner_key;
+  std::string compressed = "A" + key.substr(1);  // 0x03...: not an uncompressed point
+  for (const std::string &bad : {std::string(), key.substr(0, 87), key + "A", compressed,
+                                 key.substr(0, 86) + "=="})
+    EXPECT_FALSE(owner_key_point(bad, point)) << bad;
+}
+
+// One line of Base64 holding 64 bytes, made by the owner over exactly the list's bytes.
+TEST(UpdateRules, TheListsSignatureAsTheOwnersToolWritesIt) {
+  unsigned char owner[65], other[65];
+  ASSERT_TRUE(owner_key_point(signed_release_owner_key, owner));
+  ASSERT_TRUE(owner_key_point(signed_release_other_key, other));
+  std::string list = signed_release_list, sig = signed_release_sig;
+  std::string line = sig.substr(0, sig.find('\n'));
+  for (const std::string &text : {sig, line, line + "\r\n", line + " \n\n"})
+    EXPECT_EQ(check_release_signature(list, text, owner), signature_good) << text;
+
+  // Well formed but not the owner's over these bytes (the update tests run the rest of
+  // these through the real update path).
+  EXPECT_EQ(check_release_signature(list, sig, other), signature_wrong);
+  std::string flipped = line;
+  flipped[10] = flipped[10] == 'A' ? 'B' : 'A';
+  EXPECT_EQ(check_release_signature(list, flipped, owner), signature_wrong);
+
+  // Anything that is not one line holding 64 bytes: cut short, lengthened, two lines, a
+  // DER signature's size, other characters, an empty file.
+  std::string der_sized = line.substr(0, 84) + "AAAAAAAA";
+  for (const std::string &text : {std::string(), std::string("\n"), line.substr(0, 44), line.substr(0, 86),
+                                  line.substr(0, 87) + "\n", line + "AAAA", line + "\n" + line, " " + line,
+                                  der_sized, line.substr(0, 40) + "-" + line.substr(41),
+                                  std::string(signed_release_list)})
+    EXPECT_EQ(check_release_signature(list, text, owner), signature_damaged) << text;
 }
 
 TEST(UpdateRules, StreamingSha256MatchesSha256sum) {

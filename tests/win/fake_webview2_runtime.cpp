@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "webview2_api.h"
+#include "app/platform/win/webview2_api.h"
 
 using namespace webview;
 

@@ -1,7 +1,8 @@
-// Checks a release folder the way the Windows self-update does: SHA256SUMS.txt must name
-// this platform's asset (release_asset_name) with the SHA-256 of the asset's bytes.
+// Checks a release folder the way the Windows self-update does: SHA256SUMS.txt.sig must be
+// the owner's signature of SHA256SUMS.txt, which must name this platform's asset
+// (release_asset_name) with the SHA-256 of the asset's bytes.
 //
-//   release_asset_check FOLDER        (exit 0 when the asset checks, 1 otherwise)
+//   release_asset_check FOLDER OWNER_KEY   (exit 0 when the asset checks, 1 otherwise)
 #include <stdio.h>
 #include <string.h>
 
@@ -12,15 +13,25 @@
 #include "app/platform/crypto.h"
 #include "app/platform/process.h"
 #include "app/services/update_check.h"
+#include "app/services/update_signature.h"
+
+static std::string read_all(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: release_asset_check FOLDER\n");
+  unsigned char owner[65];
+  if (argc != 3 || !owner_key_point(argv[2], owner)) {
+    fprintf(stderr, "usage: release_asset_check FOLDER OWNER_KEY\n");
     return 2;
   }
   std::string folder = argv[1];
-  std::ifstream in(folder + "\\SHA256SUMS.txt", std::ios::binary);
-  std::string list((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string list = read_all(folder + "\\SHA256SUMS.txt");
+  if (check_release_signature(list, read_all(folder + "\\SHA256SUMS.txt.sig"), owner) != signature_good) {
+    printf("FAIL: SHA256SUMS.txt.sig is not the owner's signature of SHA256SUMS.txt\n");
+    return 1;
+  }
   unsigned char listed[32], actual[32];
   if (!find_checksum(list.data(), list.size(), release_asset_name, listed)) {
     printf("FAIL: SHA256SUMS.txt has no line for %s\n", release_asset_name);
@@ -34,6 +45,6 @@ int main(int argc, char **argv) {
     printf("FAIL: the listed SHA-256 is not the one of %s\n", release_asset_name);
     return 1;
   }
-  printf("%s checks against SHA256SUMS.txt\n", release_asset_name);
+  printf("%s checks against SHA256SUMS.txt, which the owner signed\n", release_asset_name);
   return 0;
 }

@@ -10,16 +10,15 @@
 #include <fstream>
 #include <string>
 
-#include "webview2_doubles.h"
-#include "webview2_engine.h"
+#include "app/platform/win/webview2_engine.h"
+#include "app/platform/win/wide.h"
+#include "tests/win/webview2_doubles.h"
 
 namespace {
 
 fake::browser *browser = nullptr;
 int step = 0;
 const std::wstring call_id = L"feedc0defeedc0defeedc0defeedc0de";
-
-std::string narrow(const std::wstring &text) { return webview::utf16_to_utf8(text); }
 
 // GET of a loopback address: the status line and the body's length, as the page's own
 // load would see them.

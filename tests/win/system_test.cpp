@@ -27,6 +27,7 @@
 #include "app/services/app_files.h"
 #include "app/services/update.h"
 #include "app/services/update_install.h"
+#include "signed_release.h"
 #include "tests/services/host_double.h"
 #include "tests/services/test_env.h"
 #include "tests/win/child_process.h"
@@ -34,25 +35,11 @@
 
 namespace {
 
-std::string hex(const unsigned char *d, size_t n) {
-  std::string out;
-  char b[3];
-  for (size_t i = 0; i < n; i++) snprintf(b, sizeof b, "%02x", d[i]), out += b;
-  return out;
-}
-
 // Every byte value, many times over: a body that a text conversion anywhere would damage.
 std::string binary_body(size_t size) {
   std::string body;
   for (size_t i = 0; i < size; i++) body.push_back((char)(i * 31 + i / 256));
   return body;
-}
-
-std::string sha256_hex(const std::string &bytes) {
-  std::string path = test_home() + "\\digest.bin";
-  unsigned char d[32];
-  if (!write_text(path, bytes) || !sha256_file(path, d)) return "<no digest>";
-  return hex(d, 32);
 }
 
 bool copy_file(const std::string &from, const std::string &to) {
@@ -170,31 +157,43 @@ TEST_F(Download, AServerThatFallsSilentIsGivenUpAfterTheStallTime) {
 }
 
 // ---------------------------------------------------------------------------------------
-// The update bindings on the real Windows layer
+// The update bindings on the real Windows layer, against releases the owner's tool signed
+// (signed_release.h: WebCrypto's signatures, checked here with BCrypt)
 
 const char ok_result[] = "{\"ok\":true}";
 const char download_error[] = "{\"err\":\"Couldn't download the update.\"}";
 const char no_checksum[] = "{\"err\":\"That release has no checksum for this computer's download.\"}";
 const char mismatch[] = "{\"err\":\"The download didn't match its checksum, so it wasn't installed.\"}";
+const char unsigned_release[] = "{\"err\":\"The update's signature is missing, so it wasn't installed.\"}";
+const char damaged_signature[] = "{\"err\":\"The update's signature is damaged, so it wasn't installed.\"}";
+const char forged_signature[] =
+    "{\"err\":\"The update isn't signed by this network's owner, so it wasn't installed.\"}";
 
 class Update : public ::testing::Test {
  protected:
   http_stand_in server;
-  std::string asset = binary_body(300000);
+  std::string asset = signed_release_asset;
   void SetUp() override {
     ASSERT_GT(server.port, 0);
     host_reset();
     update_source_setting().base = server.address("/repo");
     update_source_setting().limits = {5, 5, 0};
+    update_source_setting().owner_key = signed_release_owner_key;
   }
-  void release(const std::string &tag, const std::string &list, const std::string *bytes) {
-    http_route sums;
-    sums.body = list;
-    server.route("/repo/releases/download/" + tag + "/SHA256SUMS.txt", sums);
+  // A release's files; a null one is not there.
+  void release(const std::string &tag, const char *list, const char *signature, const std::string *bytes) {
+    std::string dir = "/repo/releases/download/" + tag + "/";
+    std::pair<const char *, const char *> files[] = {{"SHA256SUMS.txt", list}, {"SHA256SUMS.txt.sig", signature}};
+    for (auto [name, body] : files) {
+      if (!body) continue;
+      http_route r;
+      r.body = body;
+      server.route(dir + name, r);
+    }
     if (bytes) {
       http_route exe;
       exe.body = *bytes;
-      server.route("/repo/releases/download/" + tag + "/mosswire.exe", exe);
+      server.route(dir + "mosswire.exe", exe);
     }
   }
   std::string update(const char *tag) {
@@ -206,14 +205,12 @@ class Update : public ::testing::Test {
 };
 
 TEST_F(Update, AVerifiedDownloadIsKeptAndEveryOtherOutcomeLeavesNothing) {
-  std::string digest = sha256_hex(asset);
   EXPECT_STREQ(release_asset_name, "mosswire.exe");
-  release("v1.2.3", std::string(64, '0') + "  mosswire-linux-x86_64\n" + digest + " *mosswire.exe\r\n",
-          &asset);
+  release("v1.2.3", signed_release_list, signed_release_sig, &asset);
   std::string tampered = asset + "!";
-  release("v1.2.4", digest + "  mosswire.exe\n", &tampered);
-  release("v1.2.5", digest + " mosswire.exe\n", &asset);  // a single space: no checksum
-  release("v1.2.6", digest + "  mosswire.exe\n", nullptr);  // listed, not there
+  release("v1.2.4", signed_release_list, signed_release_sig, &tampered);
+  release("v1.2.5", signed_release_foreign_list, signed_release_foreign_sig, &asset);  // no line for us
+  release("v1.2.6", signed_release_list, signed_release_sig, nullptr);  // listed, not there
 
   EXPECT_EQ(update("v1.2.4"), mismatch);
   EXPECT_FALSE(exists(app_path("mosswire.exe", "")));
@@ -226,8 +223,43 @@ TEST_F(Update, AVerifiedDownloadIsKeptAndEveryOtherOutcomeLeavesNothing) {
   EXPECT_EQ(update("v1.2.3"), ok_result);
   EXPECT_EQ(read_text(app_path("mosswire.exe", "")), asset);
   EXPECT_TRUE(update_is_ready());
-  for (const char *left : {"SHA256SUMS.txt", "SHA256SUMS.txt.part", "mosswire.exe.part"})
+  for (const char *left : {"SHA256SUMS.txt", "SHA256SUMS.txt.part", "SHA256SUMS.txt.sig", "SHA256SUMS.txt.sig.part",
+                           "mosswire.exe.part"})
     EXPECT_FALSE(exists(app_path(left, ""))) << left;
+}
+
+// No signature, another owner's, one cut short, or the owner's over a list changed since:
+// the program is not even downloaded.
+TEST_F(Update, OnlyAListTheOwnerSignedIsTrusted) {
+  std::string sig = signed_release_sig, changed = std::string(signed_release_list) + "\n";
+  std::string cut = sig.substr(0, 40);
+  release("v1.3.0", signed_release_list, nullptr, &asset);
+  release("v1.3.1", signed_release_list, signed_release_other_sig, &asset);
+  release("v1.3.2", signed_release_list, cut.c_str(), &asset);
+  release("v1.3.3", changed.c_str(), signed_release_sig, &asset);
+  EXPECT_EQ(update("v1.3.0"), unsigned_release);
+  EXPECT_EQ(update("v1.3.1"), forged_signature);
+  EXPECT_EQ(update("v1.3.2"), damaged_signature);
+  EXPECT_EQ(update("v1.3.3"), forged_signature);
+  // Checked against another owner's key, the owner's own release is refused too.
+  release("v1.3.4", signed_release_list, signed_release_sig, &asset);
+  update_source_setting().owner_key = signed_release_other_key;
+  EXPECT_EQ(update("v1.3.4"), forged_signature);
+  for (const std::string &asked : server.requested())
+    EXPECT_EQ(asked.find("mosswire.exe"), std::string::npos) << asked;
+}
+
+// The program in a folder this user can't change, or marked read-only, can't replace itself.
+TEST_F(Update, OnlyAProgramThatCanBeChangedReplacesItself) {
+  std::string folder = make_folder("replaceable"), program = folder + "\\mosswire.exe";
+  ASSERT_TRUE(write_text(program, "MZ"));
+  EXPECT_EQ(executable_replacer(program), owner_self);
+  EXPECT_FALSE(exists(folder + "\\mosswire-" + std::to_string(GetCurrentProcessId()) + ".check"));
+  ASSERT_TRUE(SetFileAttributesW(widen(program).c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(executable_replacer(program), owner_nobody);
+  SetFileAttributesW(widen(program).c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(executable_replacer(folder + "\\missing\\mosswire.exe"), owner_nobody);
+  EXPECT_EQ(executable_replacer(""), owner_nobody);
 }
 
 // ---------------------------------------------------------------------------------------

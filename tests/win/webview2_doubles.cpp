@@ -1,4 +1,4 @@
-#include "webview2_doubles.h"
+#include "tests/win/webview2_doubles.h"
 
 #include <atomic>
 
@@ -91,10 +91,12 @@ class message_args : public owned<ICoreWebView2WebMessageReceivedEventArgs> {
   bool is_string_;
 };
 
-class navigation_args : public owned<ICoreWebView2NavigationStartingEventArgs> {
+// What a navigation and a new-window request both tell: where to, and whether a person
+// asked for it.
+template <typename Interface>
+class address_request : public owned<Interface> {
  public:
-  navigation_args(std::wstring uri, bool user)
-      : owned(IID_ICoreWebView2NavigationStartingEventArgs), uri_(std::move(uri)), user_(user) {}
+  address_request(const IID &iid, std::wstring uri, bool user) : owned<Interface>(iid), uri_(std::move(uri)), user_(user) {}
   HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR *uri) override {
     *uri = task_mem_copy(uri_);
     return S_OK;
@@ -103,6 +105,16 @@ class navigation_args : public owned<ICoreWebView2NavigationStartingEventArgs> {
     *user = user_;
     return S_OK;
   }
+
+ private:
+  std::wstring uri_;
+  bool user_;
+};
+
+class navigation_args : public address_request<ICoreWebView2NavigationStartingEventArgs> {
+ public:
+  navigation_args(std::wstring uri, bool user)
+      : address_request(IID_ICoreWebView2NavigationStartingEventArgs, std::move(uri), user) {}
   HRESULT STDMETHODCALLTYPE get_IsRedirected(BOOL *redirected) override {
     *redirected = FALSE;
     return S_OK;
@@ -118,10 +130,31 @@ class navigation_args : public owned<ICoreWebView2NavigationStartingEventArgs> {
   NOT_USED(get_RequestHeaders, (void **))
   NOT_USED(get_NavigationId, (UINT64 *))
   BOOL cancel_ = FALSE;
+};
 
- private:
-  std::wstring uri_;
-  bool user_;
+// A request for a new window, as the runtime makes it for window.open or a link with a
+// target; unless it is handled, the runtime opens a window of its own.
+class new_window_args : public address_request<ICoreWebView2NewWindowRequestedEventArgs> {
+ public:
+  new_window_args(std::wstring uri, bool user)
+      : address_request(IID_ICoreWebView2NewWindowRequestedEventArgs, std::move(uri), user) {}
+  HRESULT STDMETHODCALLTYPE put_Handled(BOOL handled) override {
+    handled_ = handled;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Handled(BOOL *handled) override {
+    *handled = handled_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_NewWindow(ICoreWebView2 *view) override {
+    window_set_ = view != nullptr;
+    return S_OK;
+  }
+  NOT_USED(get_NewWindow, (ICoreWebView2 **))
+  NOT_USED(GetDeferral, (void **))
+  NOT_USED(get_WindowFeatures, (void **))
+  BOOL handled_ = FALSE;
+  bool window_set_ = false;
 };
 
 class permission_args : public owned<ICoreWebView2PermissionRequestedEventArgs> {
@@ -234,6 +267,13 @@ class view final : public owned<ICoreWebView2> {
     token->value = 1;
     return S_OK;
   }
+  HRESULT STDMETHODCALLTYPE add_NewWindowRequested(ICoreWebView2NewWindowRequestedEventHandler *handler,
+                                                   EventRegistrationToken *token) override {
+    handler->AddRef();
+    b_->new_window_handler = handler;
+    token->value = 4;
+    return S_OK;
+  }
   // The id comes back later, as the runtime's completion does.
   HRESULT STDMETHODCALLTYPE AddScriptToExecuteOnDocumentCreated(
       LPCWSTR script, ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler *handler) override {
@@ -293,6 +333,15 @@ class view final : public owned<ICoreWebView2> {
   NOT_USED(PostWebMessageAsJson, (LPCWSTR))
   NOT_USED(PostWebMessageAsString, (LPCWSTR))
   NOT_USED(remove_WebMessageReceived, (EventRegistrationToken))
+  NOT_USED(CallDevToolsProtocolMethod, (LPCWSTR, LPCWSTR, void *))
+  NOT_USED(get_BrowserProcessId, (UINT32 *))
+  NOT_USED(get_CanGoBack, (BOOL *))
+  NOT_USED(get_CanGoForward, (BOOL *))
+  NOT_USED(GoBack, ())
+  NOT_USED(GoForward, ())
+  NOT_USED(GetDevToolsProtocolEventReceiver, (LPCWSTR, void **))
+  NOT_USED(Stop, ())
+  NOT_USED(remove_NewWindowRequested, (EventRegistrationToken))
 
  private:
   browser *b_;
@@ -408,6 +457,7 @@ browser::~browser() {
   if (message_handler) message_handler->Release();
   if (permission_handler) permission_handler->Release();
   if (navigation_handler) navigation_handler->Release();
+  if (new_window_handler) new_window_handler->Release();
   delete env;
   delete ctrl;
   delete web;
@@ -443,7 +493,6 @@ browser_runtime browser::runtime() {
     });
     return S_OK;
   };
-  r.release = [this] { released = true; };
   return r;
 }
 
@@ -464,6 +513,15 @@ bool browser::page_navigates(const std::wstring &uri, bool user) {
   if (navigation_handler) navigation_handler->Invoke(web, &args);
   if (!args.cancel_) document = uri;
   return args.cancel_ != FALSE;
+}
+
+bool browser::page_opens_window(const std::wstring &uri, bool user) {
+  new_window_args args(uri, user);
+  if (new_window_handler) new_window_handler->Invoke(web, &args);
+  // Unhandled and without a window of the host's, the runtime opens its own.
+  bool opened = !args.handled_ && !args.window_set_;
+  if (opened) popups.push_back(uri);
+  return opened;
 }
 
 COREWEBVIEW2_PERMISSION_STATE browser::page_asks(COREWEBVIEW2_PERMISSION_KIND kind) {

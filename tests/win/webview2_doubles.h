@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "webview2_runtime.h"
+#include "app/platform/win/webview2_runtime.h"
 
 namespace fake {
 
@@ -44,7 +44,6 @@ struct browser {
   int find_calls = 0;
   int environment_attempts = 0;
   int controller_requests = 0;
-  bool released = false;
   std::wstring data_folder;
   HWND controller_parent = nullptr;
   int dev_tools = -1, status_bar = -1, visible = -1;
@@ -58,6 +57,8 @@ struct browser {
   ICoreWebView2WebMessageReceivedEventHandler *message_handler = nullptr;
   ICoreWebView2PermissionRequestedEventHandler *permission_handler = nullptr;
   ICoreWebView2NavigationStartingEventHandler *navigation_handler = nullptr;
+  ICoreWebView2NewWindowRequestedEventHandler *new_window_handler = nullptr;
+  std::vector<std::wstring> popups;  // windows the runtime opened itself, unasked by the engine
 
   browser_runtime runtime();
 
@@ -74,6 +75,9 @@ struct browser {
   // The page goes to uri (a link, a script, or the engine's own Navigate, which arrives
   // later): the engine may cancel it; answers whether it did. The view shows uri after.
   bool page_navigates(const std::wstring &uri, bool user);
+  // window.open(uri) or a link with a target, clicked by a person or not: answers whether
+  // the runtime opened a window of its own (the engine did not handle the request).
+  bool page_opens_window(const std::wstring &uri, bool user);
   // A permission request from the page; answers the state the engine left.
   COREWEBVIEW2_PERMISSION_STATE page_asks(COREWEBVIEW2_PERMISSION_KIND kind);
 

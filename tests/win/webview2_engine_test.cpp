@@ -8,10 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "bridge.h"
-#include "own_address.h"
-#include "webview2_doubles.h"
-#include "webview2_engine.h"
+#include "app/platform/win/webview2_engine.h"
+#include "app/platform/win/wide.h"
+#include "tests/win/webview2_doubles.h"
+#include "webview/bridge.h"
+#include "webview/own_address.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ int visible_engine_windows() {
   return count;
 }
 
-std::wstring W(const std::string &s) { return webview::utf8_to_utf16(s); }
+std::wstring W(const std::string &s) { return widen(s); }
 
 TEST(Webview2Engine, CreationAsksTheBrowserForAWindowSizedViewWithTheBridge) {
   fake::browser b;
@@ -105,7 +106,6 @@ TEST(Webview2Engine, NoRuntimeFailsBeforeAnyWindow) {
   EXPECT_EQ(m.message, "WebView2 is unavailable");
   EXPECT_EQ(b.environment_attempts, 0);
   EXPECT_EQ(visible_engine_windows(), before);
-  EXPECT_TRUE(b.released);
 }
 
 TEST(Webview2Engine, BrowserStartIsTriedFiveTimes) {
@@ -124,7 +124,6 @@ TEST(Webview2Engine, BrowserStartIsTriedFiveTimes) {
     EXPECT_FALSE(m.engine);
     EXPECT_EQ(m.code, -3);
     EXPECT_EQ(b.environment_attempts, 5);
-    EXPECT_TRUE(b.released);
     EXPECT_EQ(visible_engine_windows(), before) << "no empty window stays behind the message";
   }
   {
@@ -237,17 +236,23 @@ TEST(Webview2Engine, PageCallReachesTheBoundFunctionAndItsReplyRunsInThePage) {
 
   std::wstring reply = L"window.__webview__.onReply(\"" + W(id) + L"\", 0, \"hi\")";
   ASSERT_TRUE(fake::pump_until([&] { return !b.executed.empty() && b.executed.back() == reply; }))
-      << (b.executed.empty() ? "" : webview::utf16_to_utf8(b.executed.back()));
+      << (b.executed.empty() ? "" : narrow(b.executed.back()));
+
+  // A call whose text holds a lone surrogate (which a page's string may) is still a call:
+  // the text is repaired, as every text this layer converts, and the call is answered.
+  b.page_posts(std::wstring(L"{\"id\":\"3\",\"method\":\"msw_title\",\"params\":[\"") + wchar_t(0xD800) + L"\"]}");
+  ASSERT_TRUE(fake::pump_until([&] { return calls.ids.size() == 2; }));
+  EXPECT_EQ(calls.args[1], "[\"\xEF\xBF\xBD\"]");
 
   // Messages that are not calls of a bound name are dropped without an answer.
+  ASSERT_TRUE(fake::pump_until([&] { return b.executed.back().find(L"onReply(\"3\"") != std::wstring::npos; }));
   size_t scripts_run = b.executed.size();
   b.page_posts(L"{\"id\":\"1\",\"method\":\"msw_nothing\",\"params\":[]}");
   b.page_posts_non_string(L"{\"id\":\"2\",\"method\":\"msw_title\",\"params\":[]}");
-  b.page_posts(std::wstring(L"{\"id\":\"3\",\"method\":\"msw_title\",\"params\":[\"") + wchar_t(0xD800) + L"\"]}");
   b.page_posts_from(L"https://elsewhere.example/0123/index.html", L"{\"id\":\"4\",\"method\":\"msw_title\",\"params\":[]}");
   b.page_posts_from(L"http://127.0.0.1:5000/other/index.html", L"{\"id\":\"5\",\"method\":\"msw_title\",\"params\":[]}");
   fake::pump_until([] { return false; }, 300);
-  EXPECT_EQ(calls.ids.size(), 1u);
+  EXPECT_EQ(calls.ids.size(), 2u);
   EXPECT_EQ(b.executed.size(), scripts_run);
   replying_engine = nullptr;
 }
@@ -294,9 +299,9 @@ TEST(Webview2Engine, WindowTitleSizeNavigationScriptsAndPermissions) {
   wchar_t title[64];
   GetWindowTextW(main, title, 64);
   EXPECT_STREQ(title, L"mosswire \x00E9");
-  e.set_title("bad \xff");
+  e.set_title("bad \xff");  // repaired as every text of this layer, not dropped
   GetWindowTextW(main, title, 64);
-  EXPECT_STREQ(title, L"");
+  EXPECT_STREQ(title, L"bad \xFFFD");
 
   e.set_size(760, 520, true);
   e.set_size(1100, 720, false);
@@ -345,8 +350,9 @@ TEST(Webview2Engine, WindowTitleSizeNavigationScriptsAndPermissions) {
 
   size_t run_before = b.executed.size();
   e.eval("");
+  EXPECT_EQ(b.executed.size(), run_before) << "nothing runs for an empty script";
   e.eval("bad \xC3");
-  EXPECT_EQ(b.executed.size(), run_before) << "nothing runs for an empty or broken script";
+  EXPECT_EQ(b.executed.back(), L"bad \xFFFD") << "a broken one runs repaired, not dropped";
   e.eval("MswFocus(true)");
   EXPECT_EQ(b.executed.back(), L"MswFocus(true)");
 
@@ -359,6 +365,30 @@ TEST(Webview2Engine, WindowTitleSizeNavigationScriptsAndPermissions) {
 
 std::vector<std::wstring> opened_outside;
 void record_outside(const std::wstring &uri) { opened_outside.push_back(uri); }
+
+// window.open and links with a target never get a window of the runtime's own; a web link
+// a person clicked opens in the desktop's browser, the page's own address nowhere.
+TEST(Webview2Engine, NewWindowRequestsOpenNoWindow) {
+  fake::browser b;
+  made m = make(b);
+  ASSERT_TRUE(m.engine);
+  auto saved = win32_edge_engine::open_outside;
+  win32_edge_engine::open_outside = record_outside;
+  opened_outside.clear();
+  m.engine->navigate("http://127.0.0.1:5000/0123/index.html");
+  ASSERT_TRUE(fake::pump_until([&] { return b.document == L"http://127.0.0.1:5000/0123/index.html"; }));
+
+  EXPECT_FALSE(b.page_opens_window(L"https://example.org/news", false)) << "a script's window.open";
+  EXPECT_FALSE(b.page_opens_window(L"http://127.0.0.1:5000/0123/index.html", true));
+  EXPECT_FALSE(b.page_opens_window(L"file:///C:/Windows/win.ini", true));
+  EXPECT_FALSE(b.page_opens_window(L"", true));
+  EXPECT_TRUE(opened_outside.empty());
+  EXPECT_FALSE(b.page_opens_window(L"https://example.org/news", true));
+  EXPECT_EQ(opened_outside, std::vector<std::wstring>{L"https://example.org/news"});
+  EXPECT_TRUE(b.popups.empty());
+  EXPECT_EQ(b.document, L"http://127.0.0.1:5000/0123/index.html");
+  win32_edge_engine::open_outside = saved;
+}
 
 // The window stays on the page's own address; a person's web link opens outside.
 TEST(Webview2Engine, NavigationStaysOnThePagesOwnAddress) {
@@ -421,13 +451,6 @@ TEST(Webview2Engine, ClosingTheLastWindowEndsTheLoop) {
   third.engine->dispatch([&] { third.engine->terminate(); });
   third.engine->run();
   EXPECT_TRUE(IsWindow(static_cast<HWND>(third.engine->window())));
-}
-
-TEST(Webview2Text, ConversionsRefuseBrokenText) {
-  EXPECT_EQ(webview::utf8_to_utf16("a\xF0\x9F\x98\x80"), std::wstring(L"a\xD83D\xDE00"));
-  EXPECT_EQ(webview::utf8_to_utf16("\xED\xA0\x80"), L"");
-  EXPECT_EQ(webview::utf16_to_utf8(std::wstring(L"a\xD83D\xDE00")), "a\xF0\x9F\x98\x80");
-  EXPECT_EQ(webview::utf16_to_utf8(std::wstring(1, wchar_t(0xDC00))), "");
 }
 
 }  // namespace

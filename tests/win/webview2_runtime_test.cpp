@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "webview2_runtime.h"
+#include "app/platform/win/webview2_runtime.h"
 
 namespace {
 
@@ -77,7 +77,6 @@ TEST(Webview2Runtime, NoLoaderAndNoRegisteredRuntimeMeansNone) {
   completion done;
   EXPECT_TRUE(FAILED(runtime.create_environment(L"C:\\data", &done)));
   EXPECT_EQ(done.calls, 0);
-  runtime.release();
 }
 
 TEST(Webview2Runtime, RegistryNamesTheRuntimeWhenTheLoaderIsMissing) {
@@ -105,7 +104,6 @@ TEST(Webview2Runtime, RegistryNamesTheRuntimeWhenTheLoaderIsMissing) {
     EXPECT_EQ(done.calls, 1);
     EXPECT_EQ(done.result, E_NOTIMPL) << "the library's own answer reaches the handler";
     EXPECT_EQ(last_call(library), L"internal 1 0 C:\\users\\me\\data no-options");
-    runtime.release();
   }
 
   // The machine's registration wins over the user's.
@@ -115,7 +113,6 @@ TEST(Webview2Runtime, RegistryNamesTheRuntimeWhenTheLoaderIsMissing) {
   browser_runtime machine = system_runtime(L"no-such-loader.dll");
   std::wstring version;
   EXPECT_TRUE(FAILED(machine.find(&version))) << "a registered folder without the library is no runtime";
-  machine.release();
   clear_client_state(HKEY_LOCAL_MACHINE);
   clear_client_state(HKEY_CURRENT_USER);
 }
@@ -134,8 +131,20 @@ TEST(Webview2Runtime, LoaderLibraryIsAskedFirst) {
   EXPECT_EQ(runtime.create_environment(L"D:\\profile", &done), S_OK);
   EXPECT_EQ(done.result, E_NOTIMPL);
   EXPECT_EQ(last_call(loader), L"loader (null) D:\\profile no-options");
-  runtime.release();
-  EXPECT_EQ(GetModuleHandleW(loader.c_str()), nullptr) << "release frees the library";
+}
+
+// The runtime's objects can outlive the engine and the record that found them: the library
+// behind them stays loaded until the process ends.
+TEST(Webview2Runtime, TheLibraryStaysLoadedAfterTheRecordIsGone) {
+  std::wstring loader = temp_folder() + L"\\kept\\WebView2Loader.dll";
+  CreateDirectoryW((temp_folder() + L"\\kept").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileW(beside_test(L"fake_webview2_runtime.dll").c_str(), loader.c_str(), FALSE));
+  {
+    browser_runtime runtime = system_runtime(loader.c_str());
+    std::wstring version;
+    ASSERT_EQ(runtime.find(&version), S_OK);
+  }
+  EXPECT_NE(GetModuleHandleW(loader.c_str()), nullptr);
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
 // The update check before the unlock screen, the patch notes shown while the host downloads,
 // checks and installs a newer version, "What's new" once after an update, and the small
-// piece of Markdown that release notes use, shown as plain text.
+// piece of Markdown that release notes use, shown as plain text. A copy that can't install
+// a release by itself (a package, a place it can't change, a build without the owner's
+// key) is only told where to get it, once per version: the host keeps that memory.
 
 var UPD = {
   wait: 6000,          // the release host gets this long to answer
   maxBody: 4000000,    // characters of a release answer read at all
   maxNotes: 60000,     // characters of notes kept
   maxLines: 200,
+  // The host answers at once when it won't download; only a download is worth the screen,
+  // so the screen waits this long for such an answer first.
+  notice: 250,
 };
 var NO_NOTES = 'Bug fixes and improvements.';
 var TAG_RE = /^v\d+\.\d+\.\d+$/;
@@ -106,6 +111,32 @@ var MANUAL_TEXT = {
   linux: "mosswire can't replace itself where it is. The new version is in the folder that just opened: move it to where this one is, then open it.",
 };
 
+// What the host says of a copy that can't install a release by itself; the address is
+// where the release's page is.
+var NOTICE_TEXT = {
+  package: 'This copy of mosswire was installed as a package, so it is updated the same way: get the new package from ',
+  protected: "mosswire can't replace itself where it is, so nothing was downloaded. Get the new version from ",
+  unsigned: "This copy of mosswire wasn't built to install updates by itself. Get the new version from ",
+};
+var NOTICE_AFTER = ". mosswire won't stop here again for this version.";
+
+function isNotice(r) {
+  return isPlainObject(r) && typeof r.notice === 'string' && own(NOTICE_TEXT, r.notice);
+}
+
+function fillUpdateScreen(title, rel) {
+  $('updTitle').textContent = title;
+  var notes = $('updNotes');
+  notes.textContent = '';
+  appendKids(notes, [h('h3', { text: "What's new" }), notesView(rel.notes)]);
+}
+
+// A web address opens in the desktop's browser when clicked; anything else is only shown.
+function releaseLink(url) {
+  var text = cut(url, 300);
+  return /^https?:\/\/[^\s]+$/.test(url) ? h('a', { href: url, text: text }) : text;
+}
+
 function waitForSkip() {
   return new Promise(function (resolve) {
     var btn = $('updSkip');
@@ -114,20 +145,37 @@ function waitForSkip() {
   });
 }
 
+// The version exists and where to get it, once: a version told of before stops nothing.
+async function updateNotice(rel, r) {
+  if (r.told === true) return false;
+  fillUpdateScreen('mosswire ' + rel.version + ' is available', rel);
+  var status = $('updStatus');
+  status.textContent = '';
+  appendKids(status, [NOTICE_TEXT[r.notice], typeof r.url === 'string' ? releaseLink(r.url) : 'its release page', NOTICE_AFTER]);
+  $('updRow').classList.remove('hidden');
+  show('sUpdate');
+  await waitForSkip();
+  return false;
+}
+
 // True when the program is quitting to install an update; the boot then stops.
 async function autoUpdate() {
   if (typeof window.msw_update !== 'function') return false;
   var rel = await release('latest');
   if (!rel || !newer(rel.version, C.VERSION)) return false;
-  $('updTitle').textContent = 'Updating to mosswire ' + rel.version;
+  var asked = (async function () {
+    try { return await window.msw_update(rel.tag); } catch (e) { return null; }
+  })();
+  var timer = null;
+  var r = await Promise.race([asked, new Promise(function (resolve) { timer = setTimeout(resolve, UPD.notice); })]);
+  clearTimeout(timer);
+  if (isNotice(r)) return updateNotice(rel, r);
+  fillUpdateScreen('Updating to mosswire ' + rel.version, rel);
   $('updStatus').textContent = 'Downloading… mosswire will open again by itself in a moment.';
-  var notes = $('updNotes');
-  notes.textContent = '';
-  appendKids(notes, [h('h3', { text: "What's new" }), notesView(rel.notes)]);
   $('updRow').classList.add('hidden');
   show('sUpdate');
-  var r = null;
-  try { r = await window.msw_update(rel.tag); } catch (e) { r = null; }
+  r = await asked;
+  if (isNotice(r)) return updateNotice(rel, r);
   var answer = null;
   if (isPlainObject(r) && r.ok) {
     $('updStatus').textContent = 'Installing…';

@@ -40,6 +40,17 @@ function healthCommand() {
   return 'curl ' + scheme + '://' + host + '/health';
 }
 
+// A release of this network carries the settings this copy was built with (the download
+// address is the release list's repository on GitHub); release.sh refuses any that would
+// send members elsewhere.
+function releaseCommand() {
+  var updates = C.UPDATES || 'https://api.github.com/repos/OWNER/REPO/releases';
+  var repo = /^https:\/\/api\.github\.com\/repos\/([^/]+\/[^/]+)\/releases$/.exec(updates);
+  return 'MOSSWIRE_SERVER=' + shellWord(C.SERVER) + ' MOSSWIRE_UPDATES=' + shellWord(updates) +
+    ' MOSSWIRE_DOWNLOAD_BASE=' + shellWord(repo ? 'https://github.com/' + repo[1] : 'https://github.com/OWNER/REPO') +
+    ' bash scripts/release.sh';
+}
+
 function commandGroups() {
   var env = relayEnv();
   return [
@@ -64,7 +75,8 @@ function commandGroups() {
     ]],
     ['App', [
       ['Run every test (installs what is missing and builds first)', 'bash scripts/test.sh'],
-      ['Build a release: the program, its .deb and SHA256SUMS.txt in release/, to upload to the release for this version', 'bash scripts/release.sh'],
+      ['Build a release signed with the owner key: the program, its .deb, SHA256SUMS.txt and SHA256SUMS.txt.sig in release/, to upload to the release for this version', releaseCommand()],
+      ["Sign a release's checksum list by hand (the release command does it): every copy installs only what the owner key signed", 'node tools/owner.js sign release/SHA256SUMS.txt'],
     ]],
   ];
 }

@@ -1,6 +1,9 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/platform/files.h"
 #include "app/platform/process.h"
@@ -34,4 +37,25 @@ bool executable_swap(const std::string &executable, const std::string &download)
   if (chmod(download.c_str(), mode) == 0 && move_into_place(download, executable, mode)) return true;
   rename(old_path.c_str(), executable.c_str());
   return false;
+}
+
+static bool starts_with(const std::string &text, const char *prefix) {
+  return text.compare(0, strlen(prefix), prefix) == 0;
+}
+
+/*
+ * Whatever lies under /usr (but /usr/local) belongs to the package manager: even root must
+ * not change it behind the manager's back, and a newer package is how it is updated. Else
+ * the swap renames the file within its folder, so both must be writable by this user as
+ * the kernel sees it (AT_EACCESS: the effective ids and capabilities).
+ */
+executable_owner executable_replacer(const std::string &executable) {
+  if (executable.empty() || executable[0] != '/') return owner_nobody;
+  if (starts_with(executable, "/usr/") && !starts_with(executable, "/usr/local/")) return owner_package_manager;
+  std::string folder = executable.substr(0, executable.rfind('/'));
+  if (folder.empty()) folder = "/";
+  if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0 ||
+      faccessat(AT_FDCWD, executable.c_str(), W_OK, AT_EACCESS) != 0)
+    return owner_nobody;
+  return owner_self;
 }

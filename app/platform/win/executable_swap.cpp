@@ -33,3 +33,23 @@ bool executable_swap(const std::string &executable, const std::string &download)
     log_failure("update", "the program can't be put back: %s", error_text(GetLastError()).c_str());
   return false;
 }
+
+/*
+ * Nothing but the program itself replaces its file on Windows. Whether it can is asked of
+ * the folder the way the swap will use it: a file made and dropped there (Program Files
+ * refuses this without elevation), and a program file not marked read-only.
+ */
+executable_owner executable_replacer(const std::string &executable) {
+  std::wstring path = widen(executable);
+  size_t slash = path.find_last_of(L"\\/");
+  DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
+  if (slash == std::wstring::npos || attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    return owner_nobody;
+  std::wstring probe = path.substr(0, slash) + L"\\mosswire-" + std::to_wstring(GetCurrentProcessId()) + L".check";
+  HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return owner_nobody;
+  CloseHandle(file);
+  return owner_self;
+}

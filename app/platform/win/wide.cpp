@@ -1,6 +1,7 @@
 #include "app/platform/win/wide.h"
 
 #include <windows.h>
+#include <stdlib.h>
 
 std::wstring widen(const std::string &text) {
   if (text.empty()) return std::wstring();
@@ -11,12 +12,26 @@ std::wstring widen(const std::string &text) {
   return out;
 }
 
+static int narrowed_size(const wchar_t *text, size_t units) {
+  if (units == 0 || units > 0x7fffffff) return 0;
+  return WideCharToMultiByte(CP_UTF8, 0, text, (int)units, nullptr, 0, nullptr, nullptr);
+}
+
 std::string narrow(const std::wstring &text) {
-  if (text.empty()) return std::string();
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+  int n = narrowed_size(text.data(), text.size());
   if (n <= 0) return std::string();
   std::string out((size_t)n, '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], n, nullptr, nullptr);
+  return out;
+}
+
+char *narrow_owned(const wchar_t *text, size_t units) {
+  int n = narrowed_size(text, units);
+  if (n <= 0) return nullptr;
+  char *out = (char *)malloc((size_t)n + 1);
+  if (!out) return nullptr;
+  WideCharToMultiByte(CP_UTF8, 0, text, (int)units, out, n, nullptr, nullptr);
+  out[n] = '\0';
   return out;
 }
 

@@ -1,4 +1,4 @@
-#include "webview2_runtime.h"
+#include "app/platform/win/webview2_runtime.h"
 
 #include <memory>
 
@@ -10,7 +10,7 @@ const wchar_t client_state_key[] =
     L"SOFTWARE\\Microsoft\\EdgeUpdate\\ClientState\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
 const wchar_t runtime_library[] = L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll";
 
-// The libraries one runtime record holds; freed once by `release`.
+// The libraries one runtime record loaded (kept for the life of the process).
 struct loaded_runtime {
   HMODULE loader = nullptr;
   HMODULE runtime = nullptr;
@@ -95,13 +95,6 @@ browser_runtime system_runtime(const wchar_t *loader) {
         reinterpret_cast<void *>(GetProcAddress(state->runtime, "CreateWebViewEnvironmentWithOptionsInternal")));
     if (!create) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     return create(TRUE, 0, data_folder.c_str(), nullptr, handler);
-  };
-  runtime.release = [state] {
-    if (state->runtime) FreeLibrary(state->runtime);
-    if (state->loader) FreeLibrary(state->loader);
-    state->runtime = state->loader = nullptr;
-    state->loader_version = nullptr;
-    state->loader_create = nullptr;
   };
   return runtime;
 }

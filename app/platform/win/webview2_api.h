@@ -39,6 +39,10 @@ inline const IID IID_ICoreWebView2NavigationStartingEventArgs = {
     0x5b495469, 0xe119, 0x438a, {0x9b, 0x18, 0x76, 0x04, 0xf2, 0x5f, 0x2e, 0x49}};
 inline const IID IID_ICoreWebView2ExecuteScriptCompletedHandler = {
     0x49511172, 0xcc67, 0x4bca, {0x99, 0x23, 0x13, 0x71, 0x12, 0xf4, 0xc4, 0xcc}};
+inline const IID IID_ICoreWebView2NewWindowRequestedEventHandler = {
+    0xd4c185fe, 0xc81c, 0x4989, {0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51}};
+inline const IID IID_ICoreWebView2NewWindowRequestedEventArgs = {
+    0x34acb11c, 0xfc37, 0x4418, {0x91, 0x32, 0xf9, 0xc2, 0x1d, 0x1e, 0xaf, 0xb9}};
 
 struct EventRegistrationToken {
   __int64 value;
@@ -73,6 +77,7 @@ struct ICoreWebView2Settings;
 struct ICoreWebView2WebMessageReceivedEventArgs;
 struct ICoreWebView2PermissionRequestedEventArgs;
 struct ICoreWebView2NavigationStartingEventArgs;
+struct ICoreWebView2NewWindowRequestedEventArgs;
 
 struct ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Invoke(HRESULT result, ICoreWebView2Environment *environment) = 0;
@@ -92,6 +97,10 @@ struct ICoreWebView2PermissionRequestedEventHandler : IUnknown {
 
 struct ICoreWebView2NavigationStartingEventHandler : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *sender, ICoreWebView2NavigationStartingEventArgs *args) = 0;
+};
+
+struct ICoreWebView2NewWindowRequestedEventHandler : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *sender, ICoreWebView2NewWindowRequestedEventArgs *args) = 0;
 };
 
 struct ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler : IUnknown {
@@ -159,7 +168,7 @@ struct ICoreWebView2Controller : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2 **view) = 0;
 };
 
-// The view: declared up to remove_WebMessageReceived, the last slot the engine uses.
+// The view: declared up to remove_NewWindowRequested, the last slot the engine uses.
 struct ICoreWebView2 : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE get_Settings(ICoreWebView2Settings **settings) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_Source(LPWSTR *uri) = 0;
@@ -199,6 +208,19 @@ struct ICoreWebView2 : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE add_WebMessageReceived(ICoreWebView2WebMessageReceivedEventHandler *handler,
                                                            EventRegistrationToken *token) = 0;
   virtual HRESULT STDMETHODCALLTYPE remove_WebMessageReceived(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CallDevToolsProtocolMethod(LPCWSTR method, LPCWSTR parameters, void *handler) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_BrowserProcessId(UINT32 *id) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_CanGoBack(BOOL *can) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_CanGoForward(BOOL *can) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GoBack() = 0;
+  virtual HRESULT STDMETHODCALLTYPE GoForward() = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetDevToolsProtocolEventReceiver(LPCWSTR event, void **receiver) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Stop() = 0;
+  // window.open and links with a target: without a handler that marks the request handled
+  // the browser opens a window of its own, outside the engine's rules.
+  virtual HRESULT STDMETHODCALLTYPE add_NewWindowRequested(ICoreWebView2NewWindowRequestedEventHandler *handler,
+                                                           EventRegistrationToken *token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_NewWindowRequested(EventRegistrationToken token) = 0;
 };
 
 struct ICoreWebView2WebMessageReceivedEventArgs : IUnknown {
@@ -216,6 +238,19 @@ struct ICoreWebView2NavigationStartingEventArgs : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE get_Cancel(BOOL *cancel) = 0;
   virtual HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64 *id) = 0;
+};
+
+struct ICoreWebView2NewWindowRequestedEventArgs : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR *uri) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_NewWindow(ICoreWebView2 *view) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_NewWindow(ICoreWebView2 **view) = 0;
+  // Handled with no new window set: no window opens (window.open gets an object that never
+  // loads).
+  virtual HRESULT STDMETHODCALLTYPE put_Handled(BOOL handled) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Handled(BOOL *handled) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL *user) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetDeferral(void **deferral) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_WindowFeatures(void **features) = 0;
 };
 
 struct ICoreWebView2PermissionRequestedEventArgs : IUnknown {

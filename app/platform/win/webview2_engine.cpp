@@ -1,4 +1,4 @@
-#include "webview2_engine.h"
+#include "app/platform/win/webview2_engine.h"
 
 #include <shlobj.h>
 #include <shellapi.h>
@@ -8,9 +8,11 @@
 
 #include <memory>
 
-#include "bridge.h"
-#include "own_address.h"
-#include "webview.h"
+#include "app/platform/win/hidden_window.h"
+#include "app/platform/win/wide.h"
+#include "webview/bridge.h"
+#include "webview/own_address.h"
+#include "webview/webview.h"
 
 namespace webview {
 
@@ -84,20 +86,6 @@ void enable_non_client_scaling(HWND window) {
   if (get_context && equal && enable && equal(get_context(window), reinterpret_cast<HANDLE>(-3))) enable(window);
 }
 
-ATOM register_class(const wchar_t *name, WNDPROC proc, HICON icon) {
-  WNDCLASSEXW wc = {};
-  wc.cbSize = sizeof wc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = name;
-  wc.lpfnWndProc = proc;
-  wc.hIcon = icon;
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  ATOM atom = RegisterClassExW(&wc);
-  // A second engine in the same process finds its classes already registered.
-  if (!atom && GetLastError() == ERROR_CLASS_ALREADY_EXISTS) return 1;
-  return atom;
-}
-
 // Completion of AddScriptToExecuteOnDocumentCreated: the browser's id for the script.
 struct script_added_state {
   bool done = false;
@@ -139,26 +127,6 @@ class script_added_handler final : public ICoreWebView2AddScriptToExecuteOnDocum
 
 }  // namespace
 
-std::wstring utf8_to_utf16(const std::string &text) {
-  if (text.empty()) return L"";
-  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (n <= 0) return L"";
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &out[0], n);
-  return out;
-}
-
-std::string utf16_to_utf8(const std::wstring &text) {
-  if (text.empty()) return "";
-  int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
-  if (n <= 0) return "";
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                      nullptr);
-  return out;
-}
-
 void apply_title_bar_theme(HWND window) {
   DWORD light = 1, size = sizeof light;
   if (RegGetValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
@@ -171,14 +139,15 @@ void apply_title_bar_theme(HWND window) {
   if (FAILED(set_attribute(window, 20, &dark, sizeof dark))) set_attribute(window, 19, &dark, sizeof dark);
 }
 
-// One object answers the browser's four callbacks: environment made, controller made, a
-// message from the page and a permission request. It counts the attempts to start the
+// One object answers the browser's callbacks: environment made, controller made, a message
+// from the page, a permission request, a navigation and a request for a new window. It counts the attempts to start the
 // browser and forgets the engine when the engine goes.
 class webview2_com_handler final : public ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
                              public ICoreWebView2CreateCoreWebView2ControllerCompletedHandler,
                              public ICoreWebView2WebMessageReceivedEventHandler,
                              public ICoreWebView2PermissionRequestedEventHandler,
-                             public ICoreWebView2NavigationStartingEventHandler {
+                             public ICoreWebView2NavigationStartingEventHandler,
+                             public ICoreWebView2NewWindowRequestedEventHandler {
  public:
   webview2_com_handler(win32_edge_engine *engine, std::wstring folder)
       : engine_(engine), folder_(std::move(folder)) {}
@@ -206,6 +175,8 @@ class webview2_com_handler final : public ICoreWebView2CreateCoreWebView2Environ
       *out = static_cast<ICoreWebView2PermissionRequestedEventHandler *>(this);
     else if (IsEqualIID(iid, IID_ICoreWebView2NavigationStartingEventHandler))
       *out = static_cast<ICoreWebView2NavigationStartingEventHandler *>(this);
+    else if (IsEqualIID(iid, IID_ICoreWebView2NewWindowRequestedEventHandler))
+      *out = static_cast<ICoreWebView2NewWindowRequestedEventHandler *>(this);
     if (!*out) return E_NOINTERFACE;
     AddRef();
     return S_OK;
@@ -247,6 +218,7 @@ class webview2_com_handler final : public ICoreWebView2CreateCoreWebView2Environ
     view->add_WebMessageReceived(this, &token);
     view->add_PermissionRequested(this, &token);
     view->add_NavigationStarting(this, &token);
+    view->add_NewWindowRequested(this, &token);
     controller->AddRef();
     engine_->browser_ready(controller, view);  // the engine keeps both references
     return S_OK;
@@ -258,7 +230,7 @@ class webview2_com_handler final : public ICoreWebView2CreateCoreWebView2Environ
     // Only the page's own documents call native functions: a document from anywhere else
     // gets the bridge script too, but its messages are dropped.
     if (FAILED(args->get_Source(&text)) || !text) return S_OK;
-    std::string source = utf16_to_utf8(text);
+    std::string source = narrow(text);
     CoTaskMemFree(text);
     if (!is_own_address(engine_->own_prefix_, source)) return S_OK;
     text = nullptr;
@@ -293,18 +265,43 @@ class webview2_com_handler final : public ICoreWebView2CreateCoreWebView2Environ
     }
     std::wstring uri = text;
     CoTaskMemFree(text);
-    if (is_own_address(engine_->own_prefix_, utf16_to_utf8(uri))) return S_OK;
+    if (is_own_address(engine_->own_prefix_, narrow(uri))) return S_OK;
     args->put_Cancel(TRUE);
     BOOL user = FALSE;
-    bool web = uri.compare(0, 7, L"http://") == 0 || uri.compare(0, 8, L"https://") == 0;
-    if (web && SUCCEEDED(args->get_IsUserInitiated(&user)) && user && win32_edge_engine::open_outside)
-      win32_edge_engine::open_outside(uri);
+    leave_for_browser(uri, SUCCEEDED(args->get_IsUserInitiated(&user)) && user);
+    return S_OK;
+  }
+
+  /*
+   * window.open and links with a target ask for a new window, which the browser would open
+   * as a window of its own, showing any address outside the rule above. No such window
+   * opens: the request is marked handled without one, and a web address a person clicked
+   * opens in the desktop's browser instead.
+   */
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2 *, ICoreWebView2NewWindowRequestedEventArgs *args) override {
+    if (!args) return S_OK;
+    args->put_Handled(TRUE);
+    LPWSTR text = nullptr;
+    if (!engine_ || FAILED(args->get_Uri(&text)) || !text) return S_OK;
+    std::wstring uri = text;
+    CoTaskMemFree(text);
+    BOOL user = FALSE;
+    // The page itself opened in a browser would show its path token to whatever else runs there.
+    if (!is_own_address(engine_->own_prefix_, narrow(uri)))
+      leave_for_browser(uri, SUCCEEDED(args->get_IsUserInitiated(&user)) && user);
     return S_OK;
   }
 
   int attempts() const { return attempts_; }
 
  private:
+  // Only a web address a person asked for leaves the program, and only for the desktop's
+  // browser: a script can't send anyone anywhere.
+  static void leave_for_browser(const std::wstring &uri, bool user) {
+    bool web = uri.compare(0, 7, L"http://") == 0 || uri.compare(0, 8, L"https://") == 0;
+    if (web && user && win32_edge_engine::open_outside) win32_edge_engine::open_outside(uri);
+  }
+
   // A call that failed at once is tried again; the invalid-state answer ends the attempts.
   // A call that failed calls no handler back, so that ends the wait too rather than
   // leaving the start waiting for an answer that never comes.
@@ -373,7 +370,6 @@ void win32_edge_engine::abandon() {
   }
   if (widget_) SetWindowLongPtrW(widget_, GWLP_USERDATA, 0);
   if (message_window_) SetWindowLongPtrW(message_window_, GWLP_USERDATA, 0);
-  if (runtime_.release) runtime_.release();
   runtime_ = browser_runtime();
   if (com_initialised_) CoUninitialize();
   com_initialised_ = false;
@@ -383,7 +379,8 @@ void win32_edge_engine::create_windows() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   HICON icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(32512), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
-  register_class(main_class, main_proc, icon);
+  HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
+  window_class_register(main_class, main_proc, icon, arrow, "window");
   window_ = CreateWindowExW(0, main_class, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr,
                             nullptr, instance, this);
   if (!window_) throw exception(result_invalid_state, "Window is null");
@@ -391,12 +388,12 @@ void win32_edge_engine::create_windows() {
   dpi_ = window_dpi(window_);
   resize_client(640, 480);
 
-  register_class(widget_class, widget_proc, nullptr);
+  window_class_register(widget_class, widget_proc, nullptr, arrow, "window");
   widget_ = CreateWindowExW(WS_EX_CONTROLPARENT, widget_class, nullptr, WS_CHILD, 0, 0, 0, 0, window_, nullptr,
                             instance, this);
   if (!widget_) throw exception(result_invalid_state, "Widget window is null");
 
-  register_class(message_class, message_proc, nullptr);
+  window_class_register(message_class, message_proc, nullptr, nullptr, "window");
   message_window_ = CreateWindowExW(0, message_class, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this);
   if (!message_window_) throw exception(result_invalid_state, "Message window is null");
 
@@ -451,14 +448,8 @@ void win32_edge_engine::browser_failed() { waiting_ = false; }
 // The message is converted once, into a buffer the bridge takes over: a vault of megabytes
 // is not copied again on the window's thread.
 void win32_edge_engine::on_web_message(const wchar_t *message) {
-  int units = static_cast<int>(wcslen(message));
-  int n = units ? WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, message, units, nullptr, 0, nullptr, nullptr) : 0;
-  if (n <= 0) return;
-  char *text = static_cast<char *>(malloc(static_cast<size_t>(n) + 1));
-  if (!text) return;
-  WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, message, units, text, n, nullptr, nullptr);
-  text[n] = 0;
-  on_message(text, free);
+  char *text = narrow_owned(message, wcslen(message));
+  if (text) on_message(text, free);
 }
 
 void win32_edge_engine::fit_browser() {
@@ -504,7 +495,6 @@ win32_edge_engine::~win32_edge_engine() {
     DestroyWindow(message_window_);
     message_window_ = nullptr;
   }
-  if (runtime_.release) runtime_.release();
   if (com_initialised_) CoUninitialize();
 }
 
@@ -520,7 +510,7 @@ void win32_edge_engine::run() {
 void win32_edge_engine::terminate() { PostQuitMessage(0); }
 
 void win32_edge_engine::set_title(const std::string &title) {
-  if (window_) SetWindowTextW(window_, utf8_to_utf16(title).c_str());
+  if (window_) SetWindowTextW(window_, widen(title).c_str());
 }
 
 void win32_edge_engine::set_size(int width, int height, bool minimum) {
@@ -544,9 +534,9 @@ void win32_edge_engine::resize_client(int width, int height) {
 
 void win32_edge_engine::navigate(const std::string &url) {
   if (!view_) return;
-  std::wstring address = utf8_to_utf16(url);
+  std::wstring address = widen(url);
   if (address.empty()) address = L"about:blank";
-  own_prefix_ = own_address_prefix(utf16_to_utf8(address));
+  own_prefix_ = own_address_prefix(narrow(address));
   view_->Navigate(address.c_str());
 }
 
@@ -558,7 +548,7 @@ void (*win32_edge_engine::open_outside)(const std::wstring &uri) = open_in_brows
 
 void win32_edge_engine::eval(const std::string &script) {
   if (!view_) return;
-  std::wstring code = utf8_to_utf16(script);
+  std::wstring code = widen(script);
   if (code.empty()) return;
   view_->ExecuteScript(code.c_str(), nullptr);
 }
@@ -567,7 +557,7 @@ void *win32_edge_engine::add_script_impl(const std::string &code) {
   if (!view_) return nullptr;
   auto state = std::make_shared<script_added_state>();
   auto *done = new script_added_handler(state);
-  HRESULT hr = view_->AddScriptToExecuteOnDocumentCreated(utf8_to_utf16(code).c_str(), done);
+  HRESULT hr = view_->AddScriptToExecuteOnDocumentCreated(widen(code).c_str(), done);
   done->Release();
   if (FAILED(hr)) return nullptr;
   // The id comes back later; dispatched tasks and window messages run meanwhile.

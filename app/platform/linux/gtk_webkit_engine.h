@@ -8,7 +8,7 @@
 
 #include <atomic>
 
-#include "engine_base.h"
+#include "webview/engine_base.h"
 
 namespace webview {
 

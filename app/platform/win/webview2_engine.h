@@ -8,10 +8,10 @@
 #include <list>
 #include <string>
 
-#include "engine_base.h"
-#include "engine_error.h"
-#include "webview2_api.h"
-#include "webview2_runtime.h"
+#include "webview/engine_base.h"
+#include "webview/engine_error.h"
+#include "app/platform/win/webview2_api.h"
+#include "app/platform/win/webview2_runtime.h"
 
 namespace webview {
 
@@ -21,9 +21,9 @@ class webview2_com_handler;
 
 class win32_edge_engine : public engine_base {
  public:
-  // Makes the windows and the browser; throws webview::exception on failure, after
-  // freeing the runtime's libraries and undoing its COM initialisation (windows already
-  // made are hidden and left to the end of the process).
+  // Makes the windows and the browser; throws webview::exception on failure, after undoing
+  // its COM initialisation (windows already made are hidden and left to the end of the
+  // process; the runtime's libraries stay loaded, as they always do).
   win32_edge_engine(bool debug, browser_runtime runtime);
   ~win32_edge_engine() override;
 
@@ -89,11 +89,6 @@ class win32_edge_engine : public engine_base {
   std::string own_prefix_;              // the page's own address (own_address.h)
   std::atomic<int> pending_tasks_{0};
 };
-
-// Text conversions at the system boundary: text that is not valid UTF-8 (or UTF-16)
-// converts to the empty text.
-std::wstring utf8_to_utf16(const std::string &text);
-std::string utf16_to_utf8(const std::wstring &text);
 
 // The dark title bar rule: dark when the user's app mode is dark.
 void apply_title_bar_theme(HWND window);

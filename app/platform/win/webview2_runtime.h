@@ -2,10 +2,14 @@
 // Where the engine gets the WebView2 runtime from: the two things it asks of it (is one
 // installed, and make an environment) behind one record, so that tests can hand the
 // engine a stand-in browser and the program hands it the installed one.
+//
+// The libraries found are loaded once and never unloaded: the runtime's objects (its
+// environment, controller and view, the threads and callbacks behind them) may outlive
+// the engine, and code of an unloaded library would be called through them.
 #include <functional>
 #include <string>
 
-#include "webview2_api.h"
+#include "app/platform/win/webview2_api.h"
 
 namespace webview {
 
@@ -17,8 +21,6 @@ struct browser_runtime {
   // Starts making a browser environment whose profile lives in `data_folder`; the outcome
   // reaches `handler` later, on this thread, while it pumps messages.
   std::function<HRESULT(const std::wstring &data_folder, environment_handler *handler)> create_environment;
-  // Frees the libraries `find` loaded; may be empty.
-  std::function<void()> release;
 };
 
 // The installed runtime: through the loader library (`loader`, WebView2Loader.dll beside

@@ -1,4 +1,4 @@
-#include "gtk_webkit_engine.h"
+#include "app/platform/linux/gtk_webkit_engine.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -10,9 +10,9 @@
 
 #include <stdexcept>
 
-#include "bridge.h"
-#include "own_address.h"
-#include "webview.h"
+#include "webview/bridge.h"
+#include "webview/own_address.h"
+#include "webview/webview.h"
 
 namespace webview {
 
