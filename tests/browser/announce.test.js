@@ -117,6 +117,9 @@ test('posts reach every member and outlive a relay restart, and so do spoken cod
   await t.test("the owner's Delete in the log asks first and removes the post for everyone", async () => {
     await maya.page.click('#navAnn');
     const block = maya.page.locator('#log .ann', { has: maya.page.locator('h3:text-is("Moving day")') });
+    // Delete shows only while the pointer is on the post (or the keyboard is in it).
+    assert.equal(await block.locator('.ann-del').isVisible(), false);
+    await block.hover();
     await block.locator('.ann-del').click();
     assert.equal(await maya.page.textContent('#modalCard h2'), 'Delete this announcement?');
     assert.equal(await maya.page.textContent('#modalCard .hint'), 'It disappears for everyone.');

@@ -142,6 +142,8 @@ async function world({ owner, people, me, start = Date.UTC(2026, 0, 10), exports
     globals: {
       setTimeout: w.clock.setTimeout, clearTimeout: w.clock.clearTimeout, setInterval: w.clock.setInterval,
       clearInterval: w.clock.clearTimeout, Date: w.clock.Date, MswProto: TP, Vault: vault, WebSocket: socketClass(w), console: quiet,
+      // Frames come as soon as the page's work has settled, outside the fake clock.
+      requestAnimationFrame: (fn) => setImmediate(() => fn(0)),
     },
   });
   const D = app.initialData(owner.keys.sigPub, me.id, me.keys, me.cert, { g: {}, k: '' });

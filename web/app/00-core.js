@@ -32,8 +32,11 @@ var S = {
   view: 'friends',
   ftab: 'online',
   status: 'offline',
+  banner: { text: '', bad: false, action: null },
   live: false,
   reply: null,
+  all: false,
+  drafts: {},
   fg: null,
   owner: false,
   boot: undefined,
@@ -155,13 +158,33 @@ function gone(title, message, noErase) {
 }
 
 // The page's sections, in file order. Each registers what it provides:
-//   init()        wires its DOM handlers, once, when the page loads;
-//   start()       runs (awaited, in order) at every unlocked start, after D is normalised;
-//   draw()        takes part in the full redraw while unlocked;
-//   frames        relay frame type → handler(frame), awaited by the frame queue.
-// A section never probes for another: what is not registered simply does not run.
+//   init()          wires its DOM handlers, once, when the page loads;
+//   start()         runs (awaited, in order) at every unlocked start, after D is normalised;
+//   ready()         runs once the main screen first shows after that start;
+//   draw()          takes part in the full redraw while unlocked (unlock, the end of a
+//                   black-out, a new username);
+//   on              'topic topic …' → handler(due): what the section redraws when the
+//                   store announces any of those topics (below); run at most once a frame,
+//                   in section order, with due = { topic: [every detail announced since] }
+//                   for the topics of that key that were announced;
+//   frames          relay frame type → handler(frame), awaited by the frame queue;
+//   early           relay frame type → fn(frame), run as the frame arrives, before the
+//                   frames ahead of it are handled: work that depends on nothing they
+//                   change (opening an envelope) starts at once;
+//   welcome(f)      after the relay's welcome has been taken in, with that frame;
+//   signedIn()      after a sign-in, once the held messages went out;
+//   memberJoined(i) after a member frame admitted a new member, with its information;
+//   friend(op, from, at, payload)   a friend control received from a member;
+//   settings()      the settings button;
+//   annLog(log)     draws the Announcements room's log into `log`.
+// Logic sections change D and the network part of S only through the store (05-state.js)
+// and never draw; view sections draw from D and S when a topic says what changed. A
+// section never probes for another: what is not registered simply does not run.
 var SECTIONS = [];
 var FRAMES = {};
+var EARLY = {};
+var VIEWS = []; // { topics, fn } in section order
+var TOPICS = {}; // topic → true when some view listens to it
 
 function section(name, parts) {
   parts.name = name;
@@ -169,6 +192,12 @@ function section(name, parts) {
   Object.keys(parts.frames || {}).forEach(function (t) {
     if (FRAMES[t]) throw new Error('two sections handle the frame ' + t);
     FRAMES[t] = parts.frames[t];
+  });
+  Object.keys(parts.early || {}).forEach(function (t) { EARLY[t] = parts.early[t]; });
+  Object.keys(parts.on || {}).forEach(function (key) {
+    var topics = key.split(' ').filter(Boolean);
+    topics.forEach(function (t) { TOPICS[t] = true; });
+    VIEWS.push({ topics: topics, fn: parts.on[key] });
   });
   return parts;
 }
@@ -183,6 +212,48 @@ async function startSections() {
 
 function drawSections() {
   SECTIONS.forEach(function (s) { if (s.draw) s.draw(); });
+}
+
+/*
+ * Topics: what the store announces after a change, for the views to redraw. A burst of
+ * changes (a thousand envelopes after a weekend away) must not redraw the sidebar and the
+ * log a thousand times, so announcements only collect here, and the views run once, at
+ * the next frame, with every detail collected since. A hidden window draws no frames: its
+ * views run on a timer instead, so that the title still counts what arrives, and a window
+ * that hides with views still due runs them as it goes.
+ */
+var HIDDEN_WAIT = 250;
+var topicsDue = { details: null, asked: false };
+
+function announce(topic, detail) {
+  if (!TOPICS[topic]) return;
+  var due = topicsDue.details || (topicsDue.details = {});
+  (due[topic] = due[topic] || []).push(detail === undefined ? true : detail);
+  if (topicsDue.asked) return;
+  topicsDue.asked = true;
+  if (typeof requestAnimationFrame === 'function' && !document.hidden) requestAnimationFrame(runTopics);
+  else setTimeout(runTopics, HIDDEN_WAIT);
+}
+
+// Runs every view for what was announced since the last run; also at once where a view
+// must be current before the page goes on (after a person's own action, for one).
+function runTopics() {
+  topicsDue.asked = false;
+  var due = topicsDue.details;
+  topicsDue.details = null;
+  if (!due) return;
+  VIEWS.forEach(function (v) {
+    var mine = null;
+    v.topics.forEach(function (t) {
+      if (due[t]) (mine = mine || {})[t] = due[t];
+    });
+    if (!mine) return;
+    try {
+      v.fn(mine);
+    } catch (e) {
+      console.error('mosswire: redrawing for ' + v.topics.join(', ') + ' failed:', e);
+    }
+  });
 }
 
 // Runs the named hook of every section that has one, in order, each awaited.
@@ -209,6 +280,9 @@ function nat(name, fallback) {
 
 section('core', {
   init: function () {
+    if (document.addEventListener) {
+      document.addEventListener('visibilitychange', function () { if (document.hidden) runTopics(); });
+    }
     $('modal').addEventListener('mousedown', function (e) {
       if (e.target === $('modal')) closeModal();
     });

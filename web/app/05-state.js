@@ -135,11 +135,321 @@ function dmId(other) {
   return 'dm:' + pair[0] + ':' + pair[1];
 }
 
+/*
+ * The store. Every change to D, and to what S holds of the network (members, who is
+ * online, the connection), is one of the named changes below; nothing else writes them.
+ * Each change is saved (Vault.save: one debounced write, made at most a moment after the
+ * change however many follow it) and announced as a topic, with a detail, for the views:
+ *   messages  { rid, m, kind }   a room's list: kind 'add' (m appended), 'change' (m's
+ *                                mark changed) or 'reset' (the list was replaced)
+ *   unread    rid                a room's unread count or mention mark
+ *   rooms     rid                a room added, changed or dropped
+ *   members   id                 a member learned, renamed or forgotten; the removal list
+ *   online    id                 presence (id null: everyone at once)
+ *   friends   id                 friend state, blocking, requests waiting for a name
+ *   blocked   id                 blocking alone (lines of that member come or go)
+ *   outbox    q                  what recipients have still to confirm
+ *   ann       id                 announcements and spoken codes
+ *   settings  key
+ *   status    status             the connection (S only, not saved)
+ *   view      id                 the open view or friends tab (S only, not saved)
+ *   reply     rid                the reply being written (S only, not saved)
+ * Logic that must not go on before the vault holds a change (acknowledging, a new relay
+ * boot, a new username) waits for storeNow().
+ */
+
+function changed(topic, detail) {
+  Vault.save();
+  announce(topic, detail);
+}
+
+function storeNow() { return Vault.saveNow(); }
+
+// ---- messages ----
+
+// Appends a message to a room's list unless the same sender's same id is there already;
+// the oldest go beyond MAX_HISTORY. False for a repeat.
+function storeMessage(rid, m) {
+  var list = D.msgs[rid] || (D.msgs[rid] = []);
+  if (m.mid && findMsg(rid, m.mid, m.from)) return false;
+  list.push(m);
+  if (list.length > MAX_HISTORY) list.splice(0, list.length - MAX_HISTORY);
+  changed('messages', { rid: rid, m: m, kind: 'add' });
+  return true;
+}
+
+// The message `mid` of sender `from` (this member when not given) in a room, or null.
+function findMsg(rid, mid, from) {
+  var list = D.msgs[rid] || [];
+  var who = from === undefined ? D.me : from;
+  for (var i = list.length - 1; i >= 0; i--) if (list[i].mid === mid && list[i].from === who) return list[i];
+  return null;
+}
+
+// An own message's mark: 'pending', 'failed', or none once the relay took it.
+function setMessageState(rid, m, st) {
+  if (st) m.st = st;
+  else delete m.st;
+  changed('messages', { rid: rid, m: m, kind: 'change' });
+}
+
+function replaceMessages(rid, list) {
+  D.msgs[rid] = list;
+  if ((D.unread[rid] || 0) > list.length) D.unread[rid] = list.length;
+  changed('messages', { rid: rid, kind: 'reset' });
+}
+
+function countUnread(rid, mentioned) {
+  D.unread[rid] = (D.unread[rid] || 0) + 1;
+  if (mentioned) D.pings[rid] = true;
+  changed('unread', rid);
+}
+
+function clearUnread(rid) {
+  if (!D.unread[rid] && !D.pings[rid]) return;
+  delete D.unread[rid];
+  delete D.pings[rid];
+  changed('unread', rid);
+}
+
+// The relay restarted and every message is gone from it: each room starts again with
+// `line`, followed by its own messages that `keep` (message → true) still holds for sending.
+function restartHistories(line, keep) {
+  var old = D.msgs;
+  D.msgs = {};
+  D.unread = {};
+  D.outbox = {};
+  D.pings = {};
+  Object.keys(D.rooms).forEach(function (id) {
+    if (id === 'announcements') return;
+    D.msgs[id] = [Object.assign({}, line)].concat((old[id] || []).filter(function (m) { return keep(m, id); }));
+    announce('messages', { rid: id, kind: 'reset' });
+  });
+  announce('unread', null);
+  changed('outbox', null);
+}
+
+// ---- rooms ----
+
+function putRoom(room) {
+  D.rooms[room.id] = room;
+  changed('rooms', room.id);
+}
+
+function dropRoom(id) {
+  delete D.rooms[id];
+  delete D.msgs[id];
+  delete D.unread[id];
+  delete D.pings[id];
+  if (S.view === id) setView('friends');
+  changed('rooms', id);
+}
+
 function ensureDm(other) {
   var id = dmId(other);
-  if (!D.rooms[id]) {
-    D.rooms[id] = { id: id, kind: 'dm', with: other };
+  if (!D.rooms[id]) putRoom({ id: id, kind: 'dm', with: other });
+  return D.rooms[id];
+}
+
+// ---- members ----
+
+// A checked member (S.info) and its certificate (D.dir, D.names). True when it was not
+// known here before.
+function knowMember(info, cert) {
+  var fresh = !own(S.info, info.id);
+  var renamed = !fresh && S.info[info.id].name !== info.name;
+  S.info[info.id] = info;
+  if (!own(D.dir, info.id) || JSON.stringify(D.dir[info.id]) !== JSON.stringify(cert) || D.names[info.id] !== info.name) {
+    D.dir[info.id] = cert;
+    D.names[info.id] = info.name;
     Vault.save();
   }
-  return D.rooms[id];
+  if (fresh || renamed) announce('members', info.id);
+  return fresh;
+}
+
+// A removed member: gone from the directory and the friends; its name stays for old lines.
+function forgetMember(id) {
+  delete S.info[id];
+  delete D.dir[id];
+  delete D.friends[id];
+  S.online.delete(id);
+  changed('members', id);
+}
+
+function setRemovals(list) {
+  D.removals = list;
+  S.removed = new Set(list.ids);
+  changed('members', null);
+}
+
+// This member's certificate after a new username.
+function setOwnCert(cert) {
+  D.cert = cert;
+  D.dir[D.me] = cert;
+  delete S.info[D.me];
+  changed('members', D.me);
+}
+
+function setServer(url) {
+  D.server = url;
+  Vault.save();
+}
+
+function setServerBoot(boot) { D.serverBoot = boot; Vault.save(); }
+
+function invitePlaced() {
+  if (!D.pendingInvite) return;
+  delete D.pendingInvite;
+  Vault.save();
+}
+
+// ---- the connection (S only) ----
+
+// The status and the banner above the chat: its text, whether it is bad news and an
+// optional link button ({ text, run }).
+function setStatus(status, text, bad, action) {
+  S.status = status;
+  S.banner = { text: text || '', bad: !!bad, action: action || null };
+  announce('status', status);
+}
+
+function setLive(on) { S.live = !!on; }
+
+function setBoot(boot) { S.boot = boot; }
+
+function setOnline(ids) {
+  S.online = new Set(ids);
+  announce('online', null);
+}
+
+function setPresence(id, on) {
+  if (on) S.online.add(id);
+  else S.online.delete(id);
+  announce('online', id);
+}
+
+// ---- friends ----
+
+// `st` is 'friend', 'incoming', 'outgoing', or null for none.
+function setFriend(id, st) {
+  if (st) D.friends[id] = st;
+  else delete D.friends[id];
+  changed('friends', id);
+}
+
+function setBlocked(id, on) {
+  if (on) D.blocked[id] = true;
+  else delete D.blocked[id];
+  announce('blocked', id);
+  changed('friends', id);
+}
+
+function putWanted(key, typed) {
+  D.wanted[key] = typed;
+  changed('friends', null);
+}
+
+function dropWanted(key) {
+  delete D.wanted[key];
+  changed('friends', null);
+}
+
+// ---- outbox and receipts ----
+
+function putOutbox(q, entry) {
+  D.outbox[q] = entry;
+  changed('outbox', q);
+}
+
+function dropOutbox(q) {
+  delete D.outbox[q];
+  changed('outbox', q);
+}
+
+// Who still has to confirm an entry; none left deletes it.
+function setOutboxTo(q, to) {
+  if (!to.length) return dropOutbox(q);
+  D.outbox[q].to = to;
+  changed('outbox', q);
+}
+
+// An entry sent again: when, under which relay boot, and how long until the next time.
+function markResent(q, boot, wait, at) {
+  var e = D.outbox[q];
+  e.boot = boot;
+  e.wait = wait;
+  e.sent = at;
+  Vault.save();
+}
+
+// Receipts still to send to `from`; written with the vault before any acknowledgement.
+function addReceipt(from, q) {
+  var list = own(D.receipts, from) ? D.receipts[from] : (D.receipts[from] = []);
+  if (list.indexOf(q) === -1) list.push(q);
+}
+
+function dropReceipts(from, ids) {
+  if (!own(D.receipts, from)) return;
+  var left = ids ? D.receipts[from].filter(function (q) { return ids.indexOf(q) === -1; }) : [];
+  if (left.length) D.receipts[from] = left;
+  else delete D.receipts[from];
+  Vault.save();
+}
+
+// ---- announcements and spoken codes ----
+
+function putAnn(entry) {
+  D.ann[entry.id] = entry;
+  changed('ann', entry.id);
+}
+
+function dropAnn(id) {
+  delete D.ann[id];
+  changed('ann', id);
+}
+
+function countAnn() {
+  D.unread.announcements = (D.unread.announcements || 0) + 1;
+  changed('unread', 'announcements');
+}
+
+function putSpoken(entry) {
+  D.spoken[entry.id] = entry;
+  Vault.save();
+}
+
+function dropSpoken(id) {
+  delete D.spoken[id];
+  Vault.save();
+}
+
+// ---- settings ----
+
+function setSetting(key, value) {
+  D.settings[key] = value;
+  changed('settings', key);
+}
+
+// ---- what is open (S only) ----
+
+function setView(id) {
+  S.view = id;
+  announce('view', id);
+}
+
+function setFriendsTab(tab) {
+  S.ftab = tab;
+  announce('view', 'friends');
+}
+
+// Shows a room's whole history instead of its newest SHOWN messages.
+function showAll(on) {
+  S.all = !!on;
+  announce('view', S.view);
+}
+
+function setReply(reply) {
+  S.reply = reply;
+  announce('reply', reply && reply.rid);
 }

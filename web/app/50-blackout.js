@@ -45,7 +45,7 @@ function blackout() {
   $('black').classList.remove('hidden', 'ask');
   $('blackPin').value = '';
   drawDots();
-  nat('msw_title', null, 'mosswire');
+  drawTitle();
   setTimeout(function () { if (S.black) $('blackPin').focus(); }, 0);
 }
 

@@ -22,13 +22,9 @@ async function unlockedStart() {
 
 async function startUnlocked() {
   D = Vault.data;
-  var changed = normalise(D);
+  if (normalise(D)) Vault.save();
   S.unlocked = true;
-  if (D.server !== C.SERVER) {
-    D.server = C.SERVER;
-    changed = true;
-  }
-  if (changed) Vault.save();
+  if (D.server !== C.SERVER) setServer(C.SERVER);
 
   S.box = P.createBox(D.me, D.keys.ecdhPriv);
   S.removed = new Set(D.removals && Array.isArray(D.removals.ids) ? D.removals.ids : []);
@@ -64,6 +60,31 @@ function drawNav() {
   $('navAnn').classList.toggle('on', S.view === 'announcements');
 }
 
+function drawPanes() {
+  var friends = S.view === 'friends';
+  $('friendsPane').classList.toggle('hidden', !friends);
+  $('chatPane').classList.toggle('hidden', friends);
+}
+
+// The status dot, the banner above the chat and the log's waiting mark, from S.status and
+// S.banner.
+function drawStatus() {
+  var status = S.status;
+  var b = S.banner;
+  $('log').classList.toggle('waiting', status !== 'online');
+  var dot = $('netDot');
+  dot.className = status === 'online' ? 'dot on' : status === 'connecting' ? 'dot wait' : 'dot';
+  dot.title = status === 'online' ? 'Connected' : b.text || 'Offline';
+  var banner = $('banner');
+  banner.textContent = '';
+  banner.classList.toggle('hidden', !b.text);
+  banner.classList.toggle('bad', b.bad);
+  if (b.text) {
+    banner.appendChild(h('span', { text: b.text }));
+    if (b.action) banner.appendChild(h('button', { type: 'button', class: 'link', text: b.action.text, onclick: b.action.run }));
+  }
+}
+
 // The full redraw, only while unlocked.
 function draw() {
   if (!S.unlocked || !D) return;
@@ -71,17 +92,16 @@ function draw() {
   drawMe();
   $('panicKbd').textContent = keyLabel(D.settings.panicCode);
   drawNav();
-  var friends = S.view === 'friends';
-  $('friendsPane').classList.toggle('hidden', !friends);
-  $('chatPane').classList.toggle('hidden', friends);
+  drawPanes();
+  drawStatus();
   drawSections();
 }
 
 function openView(id) {
   if (id === 'friends') {
-    S.view = 'friends';
+    setView('friends');
     err('chatErr', '');
-    draw();
+    runTopics();
     return;
   }
   openRoom(id);
@@ -93,6 +113,17 @@ section('main', {
     $('navGeneral').addEventListener('click', function () { openView('general'); });
     $('navAnn').addEventListener('click', function () { openView('announcements'); });
     $('settingsBtn').addEventListener('click', function () { hook('settings'); });
+  },
+  on: {
+    'members status': function () { if (S.unlocked && D) drawMe(); },
+    status: function () { if (S.unlocked && D) drawStatus(); },
+    settings: function () { if (S.unlocked && D) $('panicKbd').textContent = keyLabel(D.settings.panicCode); },
+    view: function () {
+      if (!S.unlocked || !D) return;
+      if (S.view !== 'friends' && !D.rooms[S.view]) S.view = 'friends';
+      drawNav();
+      drawPanes();
+    },
   },
 });
 

@@ -35,26 +35,6 @@ function wsSend(frame) {
   }
 }
 
-function setStatus(status, text, bad, action) {
-  S.status = status;
-  $('log').classList.toggle('waiting', status !== 'online');
-  var dot = $('netDot');
-  dot.className = status === 'online' ? 'dot on' : status === 'connecting' ? 'dot wait' : 'dot';
-  dot.title = status === 'online' ? 'Connected' : text || 'Offline';
-  var banner = $('banner');
-  banner.textContent = '';
-  banner.classList.toggle('hidden', !text);
-  banner.classList.toggle('bad', !!bad);
-  if (text) {
-    banner.appendChild(h('span', { text: text }));
-    if (action) banner.appendChild(h('button', { type: 'button', class: 'link', text: action.text, onclick: action.run }));
-  }
-  if (S.unlocked && D) {
-    drawMe();
-    drawComposer();
-  }
-}
-
 function connect() {
   if (net.ws || net.stopped || !S.unlocked || !D) return;
   clearTimeout(net.retryTimer);
@@ -74,7 +54,8 @@ function connect() {
   };
 }
 
-// Frames are handled strictly one after another, each through all its awaited steps.
+// Frames are handled strictly one after another, each through all its awaited steps; what
+// a frame's early step starts (opening an envelope) runs beside the frames ahead of it.
 function onFrameText(ws, data) {
   clearTimeout(net.liveTimer);
   net.liveTimer = null;
@@ -85,6 +66,9 @@ function onFrameText(ws, data) {
     return;
   }
   if (!isPlainObject(f) || typeof f.t !== 'string') return;
+  if (S.unlocked && D && Object.prototype.hasOwnProperty.call(EARLY, f.t)) {
+    try { EARLY[f.t](f); } catch (e) { /* the frame's handler meets the same problem */ }
+  }
   net.queue = net.queue.then(function () {
     if (!S.unlocked || !D) return undefined;
     var handler = Object.prototype.hasOwnProperty.call(FRAMES, f.t) ? FRAMES[f.t] : null;
@@ -100,8 +84,8 @@ function reconnectButton() {
 
 function lost(code, reason) {
   net.ws = null;
-  S.live = false;
-  S.online.clear();
+  setLive(false);
+  setOnline([]);
   clearTimeout(net.liveTimer);
   net.liveTimer = null;
   holdPending();
@@ -113,8 +97,6 @@ function lost(code, reason) {
   clearTimeout(net.retryTimer);
   net.retryTimer = setTimeout(connect, net.retry);
   net.retry = Math.min(NET.maxRetry, net.retry * NET.grow);
-  drawSidebar();
-  if (S.view === 'friends') drawFriends();
 }
 
 function reconnectNow() {
@@ -131,7 +113,7 @@ function stopNet() {
   net.nameTimer = null;
   var ws = net.ws;
   net.ws = null;
-  S.live = false;
+  setLive(false);
   if (ws) {
     ws.onclose = ws.onmessage = null;
     try { ws.close(); } catch (e) { /* already closing */ }
@@ -173,12 +155,12 @@ async function onHello(f, ws) {
     try { ws.close(); } catch (e) { /* already closing */ }
     return;
   }
-  S.boot = f.boot === undefined || f.boot === null ? null : f.boot;
+  setBoot(f.boot === undefined || f.boot === null ? null : f.boot);
   if (S.boot !== null && !sameBoot(S.boot, D.serverBoot)) {
     if (D.serverBoot !== undefined && D.serverBoot !== null) relayRestarted();
-    D.serverBoot = S.boot;
+    setServerBoot(S.boot);
     try {
-      await Vault.saveNow();
+      await storeNow();
     } catch (e) {
       console.error('mosswire: could not record the relay restart:', e);
       return;
@@ -201,20 +183,16 @@ async function onHello(f, ws) {
 
 async function onWelcome(f) {
   net.retry = NET.firstRetry;
-  if (D.pendingInvite) {
-    delete D.pendingInvite;
-    Vault.save();
-  }
+  invitePlaced();
   if ($('modalCard').getAttribute('data-kind') === 'rename') closeModal();
   if (f.removals) await applyRemovals(f.removals);
   if (!D || net.stopped) return;
   var dir = Array.isArray(f.dir) ? f.dir : [];
   for (var i = 0; i < dir.length && i < 5000; i++) await learn(dir[i], true);
   await hook('welcome', f);
-  S.online = new Set((Array.isArray(f.online) ? f.online : []).filter(function (id) { return typeof id === 'string'; }));
-  S.live = true;
+  setOnline((Array.isArray(f.online) ? f.online : []).filter(function (id) { return typeof id === 'string'; }));
+  setLive(true);
   setStatus('online');
-  draw();
   resendOutbox().catch(function (e) { console.error('mosswire: resending failed:', e); });
   await flushWaiting();
   await hook('signedIn');
@@ -255,39 +233,20 @@ function onReplaced() {
 async function onMember(f) {
   var info = await learn(f.cert, false);
   if (info) await hook('memberJoined', info);
-  drawSidebar();
-  if (S.view === 'friends') drawFriends();
 }
 
 function onPresence(f) {
   if (typeof f.id !== 'string') return;
-  if (f.on === true) S.online.add(f.id);
-  else S.online.delete(f.id);
-  drawSidebar();
-  if (S.view === 'friends') drawFriends();
-  else drawHeader();
+  setPresence(f.id, f.on === true);
 }
 
 // Every message is gone from the relay; only what it still holds for sending is kept.
 function relayRestarted() {
-  var now = Date.now();
-  var old = D.msgs;
   var keep = heldMessages();
-  D.msgs = {};
-  D.unread = {};
-  D.outbox = {};
-  D.pings = {};
   forgetAwaiting();
-  Object.keys(D.rooms).forEach(function (id) {
-    if (id === 'announcements') return;
-    var list = [{ sys: true, text: RESTART_TEXT, at: now }];
-    (old[id] || []).forEach(function (m) {
-      if (m && m.mid && m.from === D.me && keep.get(m.mid) === id) list.push(m);
-    });
-    D.msgs[id] = list;
+  restartHistories({ sys: true, text: RESTART_TEXT, at: Date.now() }, function (m, id) {
+    return !!m && !!m.mid && m.from === D.me && keep.get(m.mid) === id;
   });
-  Vault.save();
-  draw();
 }
 
 // The username dialog after a "name" refusal while the invite can still be used again.
@@ -303,11 +262,9 @@ function rename() {
     btn.disabled = true;
     try {
       var cert = await P.acceptInvite(D.pendingInvite, D.keys, name);
-      D.cert = cert;
-      D.dir[D.me] = cert;
-      delete S.info[D.me];
+      setOwnCert(cert);
       await learn(cert, true);
-      await Vault.saveNow();
+      await storeNow();
     } catch (e) {
       line.textContent = "Couldn't use that username: " + failText(e);
       btn.disabled = false;
@@ -315,7 +272,6 @@ function rename() {
     }
     net.stopped = false;
     closeModal();
-    draw();
     connect();
   }
   btn.addEventListener('click', use);

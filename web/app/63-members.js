@@ -13,13 +13,7 @@ async function learn(cert, quiet) {
     var other = S.info[id];
     if ((info.ik && other.ik === info.ik) || String(other.name).toLowerCase() === lower) return null;
   }
-  var fresh = !own(S.info, info.id);
-  S.info[info.id] = info;
-  if (!own(D.dir, info.id) || JSON.stringify(D.dir[info.id]) !== JSON.stringify(cert) || D.names[info.id] !== info.name) {
-    D.dir[info.id] = cert;
-    D.names[info.id] = info.name;
-    Vault.save();
-  }
+  var fresh = knowMember(info, cert);
   if (fresh && !quiet && S.live && info.id !== D.me) sysMsg('general', info.name + ' joined the network');
   return info;
 }
@@ -28,25 +22,18 @@ async function applyRemovals(list) {
   var r = await P.checkRemovals(list, D.owner);
   if (!r || !D) return;
   if (D.removals && typeof D.removals.v === 'number' && !(r.v > D.removals.v)) return;
-  D.removals = r;
-  S.removed = new Set(r.ids);
+  setRemovals(r);
   var ids = Object.keys(S.info);
   for (var i = 0; i < ids.length; i++) {
     var id = ids[i];
     if (!P.isRemoved(S.info[id], S.removed)) continue;
     if (id === D.me) {
-      Vault.save();
       stopNet();
       gone(GONE_TITLE, GONE_TEXT);
       return;
     }
-    delete S.info[id];
-    delete D.dir[id];
-    delete D.friends[id];
-    S.online.delete(id);
+    forgetMember(id);
   }
-  Vault.save();
-  draw();
 }
 
 section('members', {

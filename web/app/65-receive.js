@@ -83,17 +83,11 @@ function sysMsg(rid, text) {
 // message is a repeat only when the same sender used the same id: anyone may pick any id,
 // and one member's message must never hide another's.
 function addMsg(rid, m) {
-  var list = D.msgs[rid] || (D.msgs[rid] = []);
-  if (m.mid && findMsg(rid, m.mid, m.from)) return false;
-  list.push(m);
-  if (list.length > MAX_HISTORY) list.splice(0, list.length - MAX_HISTORY);
+  if (!storeMessage(rid, m)) return false;
   var room = D.rooms[rid];
   if (!m.sys && m.from !== D.me) {
     var pinged = !m.gif && pingsMe(m.text);
-    if (S.view !== rid || !focused() || S.black) {
-      D.unread[rid] = (D.unread[rid] || 0) + 1;
-      if (pinged) D.pings[rid] = true;
-    }
+    if (S.view !== rid || !focused() || S.black) countUnread(rid, pinged);
     var quotesMe = !!(m.re && m.re.from === D.me);
     if (room && (room.kind !== 'general' || pinged || quotesMe)) {
       var who = nameOf(m.from);
@@ -106,9 +100,6 @@ function addMsg(rid, m) {
       notify(title, body);
     }
   }
-  Vault.save();
-  if (S.view === rid && !S.black) appendLine(m);
-  drawSidebar();
   return true;
 }
 
@@ -123,7 +114,7 @@ async function sendAcks() {
   acks.list = [];
   if (!list.length || !D) return;
   try {
-    await Vault.saveNow();
+    await storeNow();
   } catch (e) {
     console.error('mosswire: saving before acknowledging failed:', e);
     acks.list = list.concat(acks.list);
@@ -134,8 +125,7 @@ async function sendAcks() {
 }
 
 function queueReceipt(from, q) {
-  var list = own(D.receipts, from) ? D.receipts[from] : (D.receipts[from] = []);
-  if (list.indexOf(q) === -1) list.push(q);
+  addReceipt(from, q);
   receipts.batch.add();
 }
 
@@ -143,7 +133,7 @@ function sendReceipts() {
   receipts.sending = receipts.sending.then(async function () {
     if (!D || !Object.keys(D.receipts).length) return;
     try {
-      await Vault.saveNow();
+      await storeNow();
     } catch (e) {
       console.error('mosswire: saving before receipts failed:', e);
       return;
@@ -157,12 +147,14 @@ function sendReceipts() {
 // next batch or sign-in. A receipt sent twice (the program ended before the vault noted
 // it sent) is harmless: the author no longer has that entry.
 async function sendStoredReceipts() {
-  var changed = false;
   var senders = Object.keys(D.receipts);
   for (var s = 0; s < senders.length && D; s++) {
     var from = senders[s];
-    var list = (D.receipts[from] || []).slice();
-    if (!own(S.info, from)) list = [];
+    if (!own(S.info, from)) {
+      dropReceipts(from, null);
+      continue;
+    }
+    var list = D.receipts[from].slice();
     // More than one payload when one sender sent more than fits in one: none is lost.
     for (var i = 0; i < list.length && D; i += RECV.receiptMax) {
       var ids = list.slice(i, i + RECV.receiptMax);
@@ -170,14 +162,10 @@ async function sendStoredReceipts() {
       try {
         sent = await sendPayload({ kind: 'dm', with: from }, { k: 'rcpt', q: ids });
       } catch (e) { /* not sealed: the author resends and gets a receipt then */ sent = true; }
-      if (!sent) break;
-      if (!D || !own(D.receipts, from)) return;
-      D.receipts[from] = D.receipts[from].filter(function (q) { return ids.indexOf(q) === -1; });
+      if (!sent || !D) break;
+      dropReceipts(from, ids);
     }
-    if (D && own(D.receipts, from) && (!D.receipts[from].length || !own(S.info, from))) delete D.receipts[from];
-    changed = true;
   }
-  if (changed && D) Vault.save();
 }
 
 // Before the program ends: everything on disk now, then the acknowledgements and the
@@ -186,7 +174,7 @@ async function sendStoredReceipts() {
 async function storeAll() {
   var list = acks.list;
   acks.list = [];
-  await Vault.saveNow();
+  await storeNow();
   if (list.length) wsSend({ t: 'ack', eids: list });
   receipts.sending = receipts.sending.then(sendStoredReceipts).catch(function (e) {
     console.error('mosswire: sending receipts failed:', e);
@@ -196,17 +184,12 @@ async function storeAll() {
 
 function onReceipt(from, p) {
   if (!Array.isArray(p.q)) return;
-  var changed = false;
   p.q.forEach(function (q) {
     if (typeof q !== 'string' || !own(D.outbox, q)) return;
     var e = D.outbox[q];
     var left = e.to.filter(function (id) { return id !== from; });
-    if (left.length === e.to.length) return;
-    changed = true;
-    if (left.length) e.to = left;
-    else delete D.outbox[q];
+    if (left.length !== e.to.length) setOutboxTo(q, left);
   });
-  if (changed) Vault.save();
 }
 
 // The room a chat payload from `from` belongs in, or null when it must be dropped.
@@ -235,11 +218,29 @@ function storedMsg(p, from, at) {
   return m;
 }
 
+// Opening an envelope depends on nothing the frames ahead of it change but the sender's
+// key: it starts as the envelope arrives, and receive() takes the result in turn. A burst
+// of envelopes is then opened side by side rather than one after the other. Kept beside
+// the frame, never in it: a field of the frame is the relay's to set.
+var openings = { byFrame: new WeakMap(), running: 0, most: 256 };
+
+function openEarly(f) {
+  var from = f.from;
+  if (typeof from !== 'string' || !own(S.info, from) || !S.box || openings.running >= openings.most) return;
+  var ecdh = S.info[from].ecdh;
+  var payload = S.box.open(f, ecdh);
+  openings.running++;
+  payload.then(function () { openings.running--; });
+  openings.byFrame.set(f, { ecdh: ecdh, payload: payload });
+}
+
 async function receive(f) {
   if (typeof f.eid === 'string' && f.eid.length <= 128) queueAck(f.eid);
   var from = f.from;
   if (typeof from !== 'string' || !own(S.info, from) || from === D.me || D.blocked[from]) return;
-  var p = await S.box.open(f, S.info[from].ecdh);
+  var ecdh = S.info[from].ecdh;
+  var early = openings.byFrame.get(f);
+  var p = await (early && early.ecdh === ecdh ? early.payload : S.box.open(f, ecdh));
   if (!isPlainObject(p) || !D) return;
   if (p.k === 'rcpt') {
     onReceipt(from, p);
@@ -254,7 +255,6 @@ async function receive(f) {
   }
   if (p.k === 'room') {
     applyRoom(p.room, from);
-    draw();
     return;
   }
   if (p.k !== 'msg' || typeof p.text !== 'string' || !p.text.trim()) return;
@@ -265,6 +265,7 @@ async function receive(f) {
 
 section('receive', {
   frames: { env: receive },
+  early: { env: openEarly },
   signedIn: function () {
     if (Object.keys(D.receipts).length) receipts.batch.add();
   },

@@ -21,21 +21,9 @@ function forgetAwaiting() { awaiting.clear(); }
 
 function sleep(ms) { return new Promise(function (r) { setTimeout(r, ms); }); }
 
-// The message `mid` of sender `from` (this member when not given) in a room, or null.
-function findMsg(rid, mid, from) {
-  var list = D.msgs[rid] || [];
-  var who = from === undefined ? D.me : from;
-  for (var i = list.length - 1; i >= 0; i--) if (list[i].mid === mid && list[i].from === who) return list[i];
-  return null;
-}
-
 function setSt(rid, mid, st) {
   var m = findMsg(rid, mid);
-  if (!m) return;
-  if (st) m.st = st;
-  else delete m.st;
-  Vault.save();
-  redrawLine(rid, m);
+  if (m) setMessageState(rid, m, st);
 }
 
 // Who gets a room's payloads, with the key each payload key is wrapped for.
@@ -75,7 +63,7 @@ async function sendPayload(room, payload, ref) {
   if (!wsSend(frame)) return false;
   // Receipts are never resent: their `q` is the list of ids they confirm.
   if (payload.k !== 'rcpt') {
-    D.outbox[payload.q] = {
+    putOutbox(payload.q, {
       payload: payload,
       to: to.map(function (r) { return r.id; }),
       at: now,
@@ -83,8 +71,7 @@ async function sendPayload(room, payload, ref) {
       sent: now,
       wait: RESEND_AFTER,
       boot: S.boot === undefined ? null : S.boot,
-    };
-    Vault.save();
+    });
   }
   return true;
 }
@@ -146,8 +133,7 @@ function post(rid, body) {
   var m = { mid: P.randomHex(12), from: D.me, text: body.text, at: Date.now(), st: 'pending' };
   if (body.gif) m.gif = body.gif;
   if (S.reply && S.reply.rid === rid) m.re = { mid: S.reply.mid, from: S.reply.from, text: cut(S.reply.text, REPLY_TEXT) };
-  S.reply = null;
-  drawReplyBar();
+  if (S.reply) setReply(null);
   if (!recipients(room).length) {
     delete m.st;
     addMsg(rid, m);
@@ -158,30 +144,10 @@ function post(rid, body) {
   return true;
 }
 
-function sendMsg() {
-  var box = $('msg');
-  var text = box.value.replace(/\s+$/, '').replace(/^[\r\n]+/, '');
-  if (!text.trim() || !S.unlocked || S.view === 'friends' || !D.rooms[S.view]) return;
-  if (S.view === 'announcements') {
-    // Only the owner posts here; the text stays in the box when posting fails.
-    postAnnText(text).then(function (ok) {
-      if (!ok || S.view !== 'announcements') return;
-      box.value = '';
-      drawComposer();
-    });
-    return;
-  }
-  if (!post(S.view, { text: cut(text, MAX_TEXT) })) return;
-  box.value = '';
-  drawComposer();
-}
-
 function retry(rid, mid) {
   var m = findMsg(rid, mid);
   if (!m || m.st !== 'failed') return;
-  m.st = 'pending';
-  Vault.save();
-  redrawLine(rid, m);
+  setMessageState(rid, m, 'pending');
   deliver(rid, m).catch(function (e) { console.error('mosswire: sending failed:', e); });
 }
 
@@ -227,20 +193,17 @@ async function resendOutbox() {
       if (!e) continue;
       var now = Date.now();
       var left = e.at + e.ttl - now;
-      e.to = e.to.filter(function (id) { return typeof id === 'string' && own(S.info, id) && id !== D.me; });
-      if (!e.to.length || !(left >= SEND.minLife)) {
-        delete D.outbox[ids[i]];
-        Vault.save();
+      var to = e.to.filter(function (id) { return typeof id === 'string' && own(S.info, id) && id !== D.me; });
+      if (!to.length || !(left >= SEND.minLife)) {
+        dropOutbox(ids[i]);
         continue;
       }
+      if (to.length !== e.to.length) setOutboxTo(ids[i], to);
       var same = sameBoot(e.boot, S.boot);
       if (same && now - e.sent < e.wait) continue;
       var sealed = await S.box.seal(e.payload, e.to.map(function (id) { return { id: id, ecdh: S.info[id].ecdh }; }));
       if (!wsSend({ t: 'send', ttl: left, iv: sealed.iv, ct: sealed.ct, keys: sealed.keys })) break;
-      if (same) e.wait *= 2;
-      e.boot = S.boot === undefined ? null : S.boot;
-      e.sent = Date.now();
-      Vault.save();
+      markResent(ids[i], S.boot === undefined ? null : S.boot, same ? e.wait * 2 : e.wait, Date.now());
       await sleep(SEND.resendPace);
     }
   } finally {
@@ -260,9 +223,6 @@ function queuePending() {
 var resendTimer = null;
 
 section('send', {
-  init: function () {
-    $('sendBtn').addEventListener('click', sendMsg);
-  },
   start: function () {
     queuePending();
     if (!resendTimer) {

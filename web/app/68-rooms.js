@@ -14,14 +14,6 @@ function cleanMembers(list) {
   return out;
 }
 
-function dropRoom(id) {
-  delete D.rooms[id];
-  delete D.msgs[id];
-  delete D.unread[id];
-  delete D.pings[id];
-  if (S.view === id) S.view = 'friends';
-}
-
 // A group definition from member `from`; true when it changed something here.
 function applyRoom(def, from) {
   if (!isPlainObject(def) || typeof def.id !== 'string' || !GROUP_ID.test(def.id)) return false;
@@ -35,11 +27,9 @@ function applyRoom(def, from) {
   if (members.indexOf(D.me) === -1) {
     if (!known) return false;
     dropRoom(def.id);
-    Vault.save();
-    draw();
     return true;
   }
-  D.rooms[def.id] = { id: def.id, kind: 'group', name: name, members: members, rv: def.rv };
+  putRoom({ id: def.id, kind: 'group', name: name, members: members, rv: def.rv });
   var who = nameOf(from);
   if (!known) {
     sysMsg(def.id, who + ' added you to ' + name);
@@ -49,29 +39,26 @@ function applyRoom(def, from) {
   } else if (known.members.length !== members.length) {
     sysMsg(def.id, who + " changed who's in the group");
   }
-  Vault.save();
   return true;
 }
 
 function openRoom(id) {
   if (!D || !own(D.rooms, id)) return;
   pruneDms();
-  if (S.view !== id) S.reply = null;
-  S.view = id;
+  if (S.view !== id && S.reply) setReply(null);
   S.all = false;
-  delete D.unread[id];
-  delete D.pings[id];
-  Vault.save();
+  setView(id);
+  clearUnread(id);
   err('chatErr', '');
   closeModal();
-  draw();
-  if (!$('msg').disabled) $('msg').focus();
+  // A person clicked: the room shows in the frame that answers the click.
+  runTopics();
   if (id === 'announcements') {
     nat('msw_owner_key', null).then(function (key) {
-      S.owner = typeof key === 'string' && !!D && key === D.owner;
-      if (S.view === 'announcements') {
-        drawComposer();
-        drawLog();
+      var owner = typeof key === 'string' && !!D && key === D.owner;
+      if (owner !== S.owner) {
+        S.owner = owner;
+        announce('view', S.view);
       }
     });
   }
@@ -81,21 +68,13 @@ function openRoom(id) {
 function pruneDms() {
   if (!S.unlocked || !D) return;
   var cutoff = Date.now() - DM_TTL;
-  var changed = false;
   Object.keys(D.rooms).forEach(function (id) {
     if (D.rooms[id].kind !== 'dm') return;
     var list = D.msgs[id];
     if (!list || !list.length || !(list[0].at <= cutoff)) return;
     var kept = list.filter(function (m) { return m.at > cutoff || (m.from === D.me && m.st === 'pending'); });
-    if (kept.length === list.length) return;
-    D.msgs[id] = kept;
-    if ((D.unread[id] || 0) > kept.length) D.unread[id] = kept.length;
-    changed = true;
+    if (kept.length !== list.length) replaceMessages(id, kept);
   });
-  if (!changed) return;
-  Vault.save();
-  drawSidebar();
-  if (D.rooms[S.view] && D.rooms[S.view].kind === 'dm') drawLog();
 }
 
 var pruneTimer = null;
@@ -106,7 +85,7 @@ section('rooms', {
   },
   start: function () {
     var anyFriend = Object.keys(D.friends).some(isFriend);
-    S.view = anyFriend || Object.keys(S.info).length > 1 ? 'friends' : 'general';
+    setView(anyFriend || Object.keys(S.info).length > 1 ? 'friends' : 'general');
     pruneDms();
     if (!pruneTimer) pruneTimer = setInterval(pruneDms, PRUNE_EVERY);
   },

@@ -44,9 +44,8 @@ function makeGroup(typed, ids) {
   if (!name) name = P.cleanName([D.me].concat(ids).map(nameOf).join(', '), P.MAX_ROOM_NAME);
   var id = 'g:' + P.randomHex(16);
   var room = { id: id, kind: 'group', name: name, members: [D.me].concat(ids), rv: Date.now() };
-  D.rooms[id] = room;
+  putRoom(room);
   sysMsg(id, 'You made ' + name);
-  Vault.save();
   sendPayload(room, { k: 'room', room: roomMeta(room) }).catch(function (e) {
     console.error('mosswire: sending the new group failed:', e);
   });
@@ -63,14 +62,12 @@ function changeGroup(room, change, note) {
     console.error('mosswire: sending the group change failed:', e);
   });
   if (next.members.indexOf(D.me) !== -1) {
-    D.rooms[room.id] = next;
+    putRoom(next);
     if (note) sysMsg(room.id, note);
   } else {
     dropRoom(room.id);
   }
-  Vault.save();
   closeModal();
-  draw();
 }
 
 function groupDialog() {

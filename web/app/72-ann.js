@@ -34,18 +34,14 @@ function trimAnn() {
   var posts = Object.keys(D.ann).filter(function (id) { return isSignedPost(D.ann[id]); });
   if (posts.length <= ANN.keep) return;
   posts.sort(function (a, b) { return D.ann[b].at - D.ann[a].at; });
-  posts.slice(ANN.keep).forEach(function (id) { delete D.ann[id]; });
+  posts.slice(ANN.keep).forEach(dropAnn);
 }
 
 function trimSpoken() {
   var ids = Object.keys(D.spoken);
   if (ids.length <= ANN.spokenKeep) return;
   ids.sort(function (a, b) { return D.spoken[b].exp - D.spoken[a].exp; });
-  ids.slice(ANN.spokenKeep).forEach(function (id) { delete D.spoken[id]; });
-}
-
-function redrawAnn() {
-  if (S.view === 'announcements' && S.unlocked && !S.black) drawLog();
+  ids.slice(ANN.spokenKeep).forEach(dropSpoken);
 }
 
 // The entries a reader sees, oldest first: deleted posts (empty text) are only kept.
@@ -62,31 +58,21 @@ async function takeAnn(post, live) {
   if (!a || !D) return false;
   var held = own(D.ann, a.id) ? D.ann[a.id] : null;
   if (held && !(a.at > held.at)) return false;
-  D.ann[a.id] = a;
+  putAnn(a);
   trimAnn();
   // A post older than the hundred held is gone again at once and announces nothing.
-  if (D.ann[a.id] === a && a.text && !held) {
-    annArrived(a, live);
-  } else {
-    Vault.save();
-    redrawAnn();
-  }
+  if (D.ann[a.id] === a && a.text && !held) annArrived(a, live);
   return true;
 }
 
 // A new entry: counted while the room is not being read, announced on the desktop when live.
 function annArrived(entry, live) {
   if (!D) return;
-  if (!(S.view === 'announcements' && focused() && !S.black)) {
-    D.unread.announcements = (D.unread.announcements || 0) + 1;
-  }
+  if (!(S.view === 'announcements' && focused() && !S.black)) countAnn();
   if (live) {
     var body = D.settings.previews ? cut(annFirstLine(entry.text), ANN.preview) : ANN_NOTE_TEXT;
     notify('Announcement from ' + ownerName(), body || ANN_NOTE_TEXT);
   }
-  Vault.save();
-  drawSidebar();
-  redrawAnn();
 }
 
 // The owner posts (no id) or deletes a post (empty text under its id). True on success.
@@ -115,13 +101,11 @@ async function postAnn(text, id) {
     err('chatErr', NO_OWNER_KEY_POST);
     return false;
   }
-  D.ann[post.id] = post;
+  putAnn(post);
   trimAnn();
-  Vault.save();
   // If the socket went meanwhile, the post still reaches the relay with the next sign-in.
   wsSend({ t: 'announce', ann: post });
   err('chatErr', '');
-  redrawAnn();
   return true;
 }
 
@@ -142,9 +126,8 @@ async function takeSpoken(entry) {
   if (!D || !isPlainObject(entry) || typeof entry.id !== 'string' || own(D.spoken, entry.id)) return false;
   var e = await P.checkSpoken(entry, D.owner);
   if (!e || !D || !(e.exp > Date.now()) || own(D.spoken, e.id)) return false;
-  D.spoken[e.id] = e;
+  putSpoken(e);
   trimSpoken();
-  Vault.save();
   return true;
 }
 

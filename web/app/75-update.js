@@ -202,10 +202,10 @@ async function whatsNew() {
   var id = 'rel-v' + C.VERSION;
   var due = typeof seen !== 'string' || !seen || (seen !== C.VERSION && newer(C.VERSION, seen));
   if (seen !== C.VERSION) {
-    d.settings.seenVersion = C.VERSION;
+    setSetting('seenVersion', C.VERSION);
     // Written before the notes show, so a quit right after can't bring them back next time.
     try {
-      await Vault.saveNow();
+      await storeNow();
     } catch (e) {
       console.error('mosswire: saving the seen version failed:', e && e.message);
     }
@@ -216,9 +216,9 @@ async function whatsNew() {
   if (!rel || !S.unlocked || D !== d) return;
   if (!own(d.ann, id)) {
     var entry = { id: id, at: typeof rel.at === 'number' ? rel.at : Date.now(), text: rel.notes.trim() || NO_NOTES, rel: C.VERSION };
-    d.ann[id] = entry;
+    putAnn(entry);
     annArrived(entry, false);
-    Vault.saveNow().catch(function (e) { console.error('mosswire: saving the release notes failed:', e && e.message); });
+    storeNow().catch(function (e) { console.error('mosswire: saving the release notes failed:', e && e.message); });
   }
   if (due && !S.black && !modalOpen()) {
     modal("What's new in mosswire " + rel.version,

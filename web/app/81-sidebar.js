@@ -28,6 +28,9 @@ function inboxItem(id) {
   b);
 }
 
+var sidebar = { title: null };
+
+// The window's title; told to the host only when it changes.
 function drawTitle() {
   var title = 'mosswire';
   if (!S.black) {
@@ -35,6 +38,8 @@ function drawTitle() {
     Object.keys(D.unread).forEach(function (id) { n += Number(D.unread[id]) || 0; });
     if (n > 0) title = 'mosswire (' + n + ')';
   }
+  if (title === sidebar.title) return;
+  sidebar.title = title;
   nat('msw_title', null, title);
 }
 
@@ -52,9 +57,21 @@ function drawSidebar() {
   drawTitle();
 }
 
+// Whether a frame's changes show in the sidebar: a message only moves the inbox when it
+// lands in a direct or group chat; General and Announcements show counts alone.
+function sidebarChanged(due) {
+  if (due.rooms || due.unread || due.friends || due.online || due.members || due.view) return true;
+  return (due.messages || []).some(function (d) { return d.kind !== 'change' && d.rid !== 'general' && d.rid !== 'announcements'; });
+}
+
 section('sidebar', {
   init: function () {
     $('meBox').addEventListener('click', function () { if (S.unlocked && D) profile(D.me); });
   },
   draw: drawSidebar,
+  on: {
+    'messages unread rooms friends online members view': function (due) {
+      if (sidebarChanged(due)) drawSidebar();
+    },
+  },
 });

@@ -1,10 +1,23 @@
 // The message log of the open room: the latest SHOWN lines with a link to the older ones, a
 // separator where the day changes, lines of one sender close together, reply quotes that jump
-// to what they quote, and the pending and failed marks of own messages.
+// to what they quote, and the pending and failed marks of own messages. It follows the
+// store's topics: a new message is one line appended, a changed mark one line replaced; the
+// log is drawn whole only when another room opens or a list was replaced. A reader at the
+// bottom stays at the bottom whatever arrives or resizes; a reader further up is told that
+// new messages are below.
 
 var GROUP_GAP = 5 * 60000;
+// More new lines than this in one frame draw the log afresh: cheaper than appending them.
+var APPEND_MOST = 100;
+// Explicit embeddings and overrides (U+202A to U+202E) and isolates (U+2066 to U+2069) in a
+// message would let its sender reorder what the reader sees ("invoice_" + U+202E +
+// "fdp.exe" reads as ".exe.pdf"): they are left out of the drawn text, which is isolated on
+// its own.
+var BIDI_CONTROLS = /[\u202a-\u202e\u2066-\u2069]/g;
 
-var logState = { prev: null };
+// room, all, owner: what the drawn log shows; prev: its last drawn message; stick: the
+// reader is at the bottom and stays there.
+var logState = { prev: null, room: null, all: false, owner: false, stick: true, watch: null };
 
 function emptyText(room) {
   if (room.kind === 'general') {
@@ -37,12 +50,14 @@ function quoteEl(re) {
   }, h('bdi', { class: 'rn', text: drawnName(nameOf(re.from)) }), ' ', h('span', { class: 'rt', text: re.text }));
 }
 
+function shownText(text) { return String(text).replace(BIDI_CONTROLS, ''); }
+
 function lineOf(m, prev, rid) {
   if (m.sys) return h('div', { class: 'sys' }, h('span', { class: 'text', text: m.text }));
   var mine = m.from === D.me;
   var gif = m.gif ? gifOf(m.gif) : null;
   var cont = !!prev && !prev.sys && prev.from === m.from && !m.re && m.at - prev.at < GROUP_GAP && sameDay(new Date(prev.at), new Date(m.at));
-  var body = m.gif ? null : withPings(m.text);
+  var body = m.gif ? null : withPings(shownText(m.text));
   var cls = 'm' + (mine ? ' me' : '') + (m.st === 'pending' ? ' pending' : '') + (cont ? ' cont' : '') +
     (!mine && body && body.querySelector('.ping.me') ? ' pinged' : '');
   var el = h('div', { class: cls, 'data-mid': m.mid || null, 'data-from': m.mid ? m.from : null },
@@ -50,7 +65,7 @@ function lineOf(m, prev, rid) {
     h('span', { class: 'time', text: fmtTime(m.at) }), ' ',
     whoEl(m.from, 'who'), ' ',
     gif ? h('span', { class: 'text gif-label', text: 'ASCII GIF: ' + gif.name })
-      : h('span', { class: 'text' }, body || String(m.text)),
+      : h('span', { class: 'text', dir: 'auto' }, body || shownText(m.text)),
     m.st === 'pending' ? h('span', { class: 'conn wait-tag', text: 'Connecting…' }) : null,
     m.st === 'failed' ? h('button', {
       type: 'button', class: 'link retry', title: 'Send again', text: 'Not sent · Retry',
@@ -90,18 +105,30 @@ function redrawLine(rid, m) {
 function appendLine(m, bulk) {
   if (hidden(m)) return;
   var log = $('log');
-  var atBottom = log.scrollHeight - log.scrollTop - log.clientHeight <= 60;
   var empty = log.querySelector('.sys.start');
   if (empty) empty.remove();
   putLine(log, m, logState.prev, S.view);
   logState.prev = m;
-  if (!bulk && (atBottom || m.from === D.me)) toBottom(log);
+  if (!bulk) followNew(log, m.from === D.me);
+}
+
+// After lines were added: the bottom stays in view for a reader who was there (and always
+// after this member's own line); anyone reading further up is told there is more below.
+function followNew(log, own) {
+  if (own) logState.stick = true;
+  if (logState.stick) toBottom(log);
+  else $('newBelow').classList.remove('hidden');
 }
 
 function drawLog() {
   var log = $('log');
   log.textContent = '';
   logState.prev = null;
+  logState.room = S.view;
+  logState.all = !!S.all;
+  logState.owner = !!S.owner;
+  logState.stick = true;
+  $('newBelow').classList.add('hidden');
   var room = D && D.rooms[S.view];
   if (!room || !S.unlocked || S.black) return;
   if (room.kind === 'ann') {
@@ -118,8 +145,9 @@ function drawLog() {
     frag.appendChild(h('button', {
       type: 'button', class: 'link older', text: 'Show ' + from + ' older messages',
       onclick: function () {
-        S.all = true;
+        showAll(true);
         drawLog();
+        logState.stick = false;
         $('log').scrollTop = 0;
       },
     }));
@@ -137,14 +165,50 @@ function drawLog() {
   toBottom(log);
 }
 
-// Lines off screen are laid out with an estimated height until seen, so the bottom is
-// settled once more after the lines there have been drawn.
 function toBottom(log) {
   log.scrollTop = log.scrollHeight;
-  if (typeof requestAnimationFrame !== 'function') return;
-  requestAnimationFrame(function () {
-    if (log.scrollHeight - log.scrollTop - log.clientHeight < 200) log.scrollTop = log.scrollHeight;
+}
+
+// The reader's place: at the bottom (within 60 pixels) or not, as the reader left it.
+function readerMoved() {
+  var log = $('log');
+  logState.stick = log.scrollHeight - log.scrollTop - log.clientHeight <= 60;
+  if (logState.stick) $('newBelow').classList.add('hidden');
+}
+
+// A smaller window, or lines whose real height turns out taller than estimated, would push
+// the newest line below the fold: a reader at the bottom is kept there.
+function watchLogSize() {
+  if (typeof ResizeObserver !== 'function' || logState.watch) return;
+  var log = $('log');
+  logState.watch = new ResizeObserver(function () {
+    if (logState.stick && S.view !== 'friends') toBottom(log);
   });
+  logState.watch.observe(log);
+}
+
+// The open room's changes since the last frame: lines appended or replaced where that is
+// all that changed, the log drawn afresh where a list was replaced or much arrived.
+function logChanges(details) {
+  var rid = S.view;
+  var adds = [];
+  var marks = [];
+  var whole = false;
+  details.forEach(function (d) {
+    if (!d || d.rid !== rid) return;
+    if (d.kind === 'reset') whole = true;
+    else if (d.kind === 'add') adds.push(d.m);
+    else marks.push(d.m);
+  });
+  if (whole || adds.length > APPEND_MOST) return drawLog();
+  var log = $('log');
+  var own = false;
+  adds.forEach(function (m) {
+    appendLine(m, true);
+    if (m.from === D.me) own = true;
+  });
+  marks.forEach(function (m) { if (adds.indexOf(m) === -1) redrawLine(rid, m); });
+  if (adds.length) followNew(log, own);
 }
 
 function jumpTo(mid, from) {
@@ -157,11 +221,12 @@ function jumpTo(mid, from) {
   };
   var line = sel();
   if (!line && !S.all && findMsg(S.view, mid, from)) {
-    S.all = true;
+    showAll(true);
     drawLog();
     line = sel();
   }
   if (!line) return;
+  logState.stick = false;
   line.scrollIntoView({ block: 'center' });
   line.classList.remove('flash');
   void line.offsetWidth; // restarts the animation on a second jump
@@ -170,11 +235,7 @@ function jumpTo(mid, from) {
 
 // The open room's unread marks go once the member can see it.
 function markSeen() {
-  if (!D || !D.rooms[S.view] || (!D.unread[S.view] && !D.pings[S.view])) return;
-  delete D.unread[S.view];
-  delete D.pings[S.view];
-  Vault.save();
-  drawSidebar();
+  if (D && D.rooms[S.view]) clearUnread(S.view);
 }
 
 function drawChat() {
@@ -184,14 +245,40 @@ function drawChat() {
   drawComposer();
 }
 
+// What the log shows now differs from what is open: another room, the whole history or
+// the newest only, or the owner's buttons in Announcements.
+function logStale() {
+  return logState.room !== S.view || logState.all !== !!S.all || (S.view === 'announcements' && logState.owner !== !!S.owner);
+}
+
 section('chat', {
   init: function () {
     window.addEventListener('focus', function () {
       if (S.unlocked && !S.black && focused()) markSeen();
     });
+    $('log').addEventListener('scroll', readerMoved, { passive: true });
+    $('newBelow').addEventListener('click', function () {
+      logState.stick = true;
+      toBottom($('log'));
+      $('newBelow').classList.add('hidden');
+    });
   },
+  start: watchLogSize,
   draw: function () {
     if (S.view === 'friends') drawFriends();
     else drawChat();
+  },
+  on: {
+    'view rooms members online': function () {
+      if (S.unlocked && D && D.rooms[S.view]) drawHeader();
+    },
+    'view messages blocked ann': function (due) {
+      if (!S.unlocked || !D || S.black || !D.rooms[S.view]) {
+        logState.room = null; // what changed meanwhile is drawn whole when a room shows again
+        return;
+      }
+      if (logStale() || due.blocked || (due.ann && S.view === 'announcements')) drawLog();
+      else if (due.messages) logChanges(due.messages);
+    },
   },
 });

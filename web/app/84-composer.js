@@ -1,11 +1,15 @@
-// The composer: what the text area allows in each room, its terminal-style prompt, the
-// counter, the reply bar, the mention list and the keys.
+// The composer: what the text area allows in each room, a draft kept for each room, its
+// terminal-style prompt, the counter, the reply bar, the mention list, the keys, and
+// sending what it holds.
 
 var MAX_COMPOSER = 140;
 var MAX_PICKS = 6;
 var PICK_RE = /(?:^|[\s(])@([A-Za-z0-9_.]{0,24})$/;
 
 var picks = { ids: [], sel: 0 };
+// The room whose text the box holds now; its draft goes to S.drafts when another opens,
+// so text typed for one room never follows the reader into another.
+var composer = { room: null };
 
 function promptPath(room) {
   if (room.kind === 'general') return 'general';
@@ -37,17 +41,30 @@ function fitComposer() {
   box.style.height = Math.min(box.scrollHeight, MAX_COMPOSER) + 'px';
 }
 
+// Keeps the box's text as the draft of the room it belongs to and takes out the open
+// room's draft, before that room's length limit applies: an announcement's draft is not
+// cut to a chat message's length by a visit to another room.
+function swapDraft(box) {
+  if (composer.room === S.view) return false;
+  if (composer.room !== null) S.drafts[composer.room] = box.value;
+  composer.room = S.view;
+  box.value = '';
+  return true;
+}
+
 function drawComposer() {
   var room = D && D.rooms[S.view];
   if (!room || !S.unlocked) return;
   var ann = room.kind === 'ann';
   var locked = ann && !S.owner;
   var box = $('msg');
+  var opened = swapDraft(box);
   $('annLocked').textContent = 'Only ' + drawnName(ownerName()) + ' can post in Announcements.';
   $('annLocked').classList.toggle('hidden', !locked);
   $('composer').classList.toggle('hidden', locked);
   var noFriend = room.kind === 'dm' && !isFriend(room.with);
   box.maxLength = ann ? MAX_ANN : MAX_TEXT;
+  if (opened) box.value = S.drafts[S.view] || '';
   if (typeof box.value === 'string' && box.value.length > box.maxLength) box.value = box.value.slice(0, box.maxLength);
   box.disabled = locked || noFriend;
   if (ann) box.placeholder = 'Post an announcement for everyone (# headings and - bullet points work; Shift+Enter for a new line)';
@@ -60,21 +77,49 @@ function drawComposer() {
   $('gifBtn').disabled = off;
   $('gifBtn').classList.toggle('hidden', ann);
   drawPrompt(room);
+  if (opened) fitComposer();
   drawCounter();
   drawReplyBar();
   drawPicks();
 }
 
+// After a send: an empty box, one row high.
+function clearComposer() {
+  var box = $('msg');
+  box.value = '';
+  S.drafts[S.view] = '';
+  fitComposer();
+  drawCounter();
+  closePicks();
+}
+
+// Enter in the composer and the Send button: the text to the open room.
+function sendMsg() {
+  var box = $('msg');
+  var text = box.value.replace(/\s+$/, '').replace(/^[\r\n]+/, '');
+  if (!text.trim() || !S.unlocked || S.view === 'friends' || !D.rooms[S.view]) return;
+  if (S.view === 'announcements') {
+    // Only the owner posts here; the text stays in the box when posting fails.
+    postAnnText(text).then(function (ok) {
+      if (ok && S.view === 'announcements') clearComposer();
+    });
+    return;
+  }
+  if (post(S.view, { text: cut(text, MAX_TEXT) })) clearComposer();
+  // The line a person just sent shows in the frame that answers the key.
+  runTopics();
+}
+
 // ---- replies ----
 
 function startReply(m) {
-  S.reply = { rid: S.view, mid: m.mid, from: m.from, text: cut(String(m.text).replace(/\s+/g, ' ').trim(), REPLY_TEXT) };
+  setReply({ rid: S.view, mid: m.mid, from: m.from, text: cut(String(m.text).replace(/\s+/g, ' ').trim(), REPLY_TEXT) });
   drawReplyBar();
   if (!$('msg').disabled) $('msg').focus();
 }
 
 function cancelReply() {
-  S.reply = null;
+  setReply(null);
   drawReplyBar();
   if (!$('msg').disabled) $('msg').focus();
 }
@@ -187,7 +232,6 @@ function composerKey(e) {
   if (e.key === 'Enter' && !e.shiftKey && !e.isComposing) {
     e.preventDefault();
     sendMsg();
-    fitComposer();
     return;
   }
   if (e.key === 'Escape' && !e.defaultPrevented && S.reply) {
@@ -208,5 +252,14 @@ section('composer', {
     box.addEventListener('click', drawPicks);
     box.addEventListener('blur', closePicks);
     $('replyX').addEventListener('click', cancelReply);
+    $('sendBtn').addEventListener('click', sendMsg);
+  },
+  on: {
+    'view rooms friends status members reply': function (due) {
+      var moved = due.view && composer.room !== S.view;
+      drawComposer();
+      // A room just opened takes the keys, as a person expects after clicking it.
+      if (moved && D && D.rooms[S.view] && !$('msg').disabled && !S.black) $('msg').focus();
+    },
   },
 });

@@ -14,11 +14,6 @@ async function sendControl(id, payload) {
   }
 }
 
-function friendChanged() {
-  Vault.save();
-  draw();
-}
-
 // A control received from member `from`.
 async function onFriend(op, from) {
   if (FRIEND_OPS.indexOf(op) === -1 || !D || D.blocked[from]) return;
@@ -30,30 +25,24 @@ async function onFriend(op, from) {
       return;
     }
     if (st === 'outgoing') {
-      D.friends[from] = 'friend';
-      friendChanged();
+      setFriend(from, 'friend');
       await sendControl(from, { k: 'friend', op: 'accept' });
       notify('New friend', 'You and ' + who + ' are now friends');
       return;
     }
-    D.friends[from] = 'incoming';
-    friendChanged();
+    setFriend(from, 'incoming');
     notify('Friend request', who + ' wants to be your friend');
     return;
   }
   if (op === 'accept') {
     if (st === 'outgoing') {
-      D.friends[from] = 'friend';
-      friendChanged();
+      setFriend(from, 'friend');
       notify('Friend request accepted', who + ' accepted your friend request');
-    } else if (st === 'friend') {
-      friendChanged();
     }
     return;
   }
   if (!st) return;
-  delete D.friends[from];
-  friendChanged();
+  setFriend(from, null);
 }
 
 // What a button does; answers an error text, or '' when done.
@@ -70,10 +59,7 @@ async function friendAction(op, id) {
     if (st === 'incoming') op = 'accept';
   }
   if (!(await sendControl(id, { k: 'friend', op: op }))) return "Couldn't send that";
-  if (op === 'request') D.friends[id] = 'outgoing';
-  else if (op === 'accept') D.friends[id] = 'friend';
-  else delete D.friends[id];
-  friendChanged();
+  setFriend(id, op === 'request' ? 'outgoing' : op === 'accept' ? 'friend' : null);
   return '';
 }
 
@@ -82,16 +68,14 @@ function block(id) {
   var st = own(D.friends, id) ? D.friends[id] : null;
   var op = st === 'incoming' ? 'decline' : st === 'outgoing' ? 'cancel' : st === 'friend' ? 'remove' : null;
   if (op) sendControl(id, { k: 'friend', op: op });
-  delete D.friends[id];
-  D.blocked[id] = true;
-  if (S.reply && S.reply.from === id) S.reply = null;
-  friendChanged();
+  setFriend(id, null);
+  setBlocked(id, true);
+  if (S.reply && S.reply.from === id) setReply(null);
 }
 
 function unblock(id) {
   if (!D) return;
-  delete D.blocked[id];
-  friendChanged();
+  setBlocked(id, false);
 }
 
 // Requests typed for usernames nobody known had: sent once that member is known here.
@@ -102,11 +86,9 @@ async function sendWanted() {
     if (!D || !own(D.wanted, keys[i])) continue;
     var id = memberNamed(keys[i]);
     if (!id) continue;
-    delete D.wanted[keys[i]];
-    Vault.save();
+    dropWanted(keys[i]);
     await friendAction('request', id);
   }
-  if (D && S.view === 'friends') drawFriends();
 }
 
 section('friends', {

@@ -98,11 +98,7 @@ function tabPending(body) {
     var typed = String(D.wanted[key]);
     body.appendChild(h('div', { class: 'frow', 'data-wanted': key }, nameAvatar(typed),
       h('div', { class: 'ftext' }, h('b', {}, nameBit(typed)), h('div', { class: 'fsub', text: 'Friend request, sends when they come online' })),
-      h('div', { class: 'facts' }, actBtn('Cancel', 'ghost', function () {
-        delete D.wanted[key];
-        Vault.save();
-        drawFriends();
-      }))));
+      h('div', { class: 'facts' }, actBtn('Cancel', 'ghost', function () { dropWanted(key); }))));
   });
 }
 
@@ -131,11 +127,9 @@ function addByName(input) {
   }
   if (typed.length < 2) { setNote('Usernames need at least 2 characters'); return; }
   if (!P.USERNAME_RE.test(typed)) { setNote('Usernames can only use letters, numbers, _ and .'); return; }
-  D.wanted[typed.toLowerCase()] = typed;
-  Vault.save();
+  putWanted(typed.toLowerCase(), typed);
   input.value = '';
   fpage.typed = '';
-  drawFriends();
   setNote(typed + " isn't online right now. Your friend request will be sent when they come online (see Pending).", true);
 }
 
@@ -204,10 +198,15 @@ section('friendsPage', {
     var tabs = document.querySelectorAll('#friendsPane .tab');
     for (var i = 0; i < tabs.length; i++) {
       tabs[i].addEventListener('click', function (e) {
-        S.ftab = e.currentTarget.getAttribute('data-tab');
         setNote('');
-        drawFriends();
+        setFriendsTab(e.currentTarget.getAttribute('data-tab'));
       });
     }
+  },
+  on: {
+    'view friends members online status': function () {
+      if (S.view !== 'friends') fpage.drawnTab = null;
+      else drawFriends();
+    },
   },
 });

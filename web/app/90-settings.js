@@ -54,9 +54,11 @@ function settingsSection(title) {
   return h('section', { class: 'set-sec' }, h('h3', { text: title }), Array.prototype.slice.call(arguments, 1));
 }
 
-// Saves at once; a failed write is reported by the next background save as well.
-function saveSettings() {
-  Vault.saveNow().catch(function (e) { console.error('mosswire: saving settings failed:', e && e.message); });
+// A setting changed in the dialog is written at once; a failed write is reported by the
+// next background save as well.
+function changeSetting(key, value) {
+  setSetting(key, value);
+  storeNow().catch(function (e) { console.error('mosswire: saving settings failed:', e && e.message); });
 }
 
 // The current-PIN check the PIN and wipe-PIN changes share. The wipe PIN wipes.
@@ -114,8 +116,7 @@ function panicSection() {
   var line = msgLine();
   var change = link('Change key', capture);
   var bg = checkRow('Also works when mosswire is in the background', D.settings.panicGlobal, async function (on) {
-    D.settings.panicGlobal = on;
-    saveSettings();
+    changeSetting('panicGlobal', on);
     var ok = await applyPanicKey();
     if (on && !ok) say(line, SETTINGS_TEXT.boxNoBg);
     else say(line, 'Saved', true);
@@ -146,10 +147,8 @@ function panicSection() {
     S.capturing = false;
     var code = e.code;
     var types = typeof e.key === 'string' && e.key.length === 1;
-    D.settings.panicCode = code;
-    saveSettings();
+    changeSetting('panicCode', code);
     label.textContent = keyLabel(code);
-    $('panicKbd').textContent = keyLabel(code);
     change.textContent = 'Change key';
     var ok = await applyPanicKey();
     var global = !!D && D.settings.panicGlobal;
@@ -216,12 +215,10 @@ function wipeSection() {
 function notifySection() {
   var hint = h('p', { class: 'hint small hidden', text: byOs(TEST_HINT) });
   var notifyRow = checkRow(SETTINGS_TEXT.notify, D.settings.notify, function (on) {
-    D.settings.notify = on;
-    saveSettings();
+    changeSetting('notify', on);
   });
   var previewRow = checkRow('Show message text in notifications', D.settings.previews, function (on) {
-    D.settings.previews = on;
-    saveSettings();
+    changeSetting('previews', on);
   });
   return settingsSection('Notifications', notifyRow.el, previewRow.el,
     link('Send a test notification', function () {
@@ -234,8 +231,7 @@ function notifySection() {
 function startupSection() {
   var line = msgLine();
   var row = checkRow('Open mosswire when you log in to your computer', D.settings.startup !== false, async function (on) {
-    D.settings.startup = on;
-    saveSettings();
+    changeSetting('startup', on);
     var ok = (await nat('msw_startup', false, on)) === true;
     if (ok) say(line, 'Saved', true);
     else say(line, byOs(STARTUP_FAILED));

@@ -165,8 +165,7 @@ function inviteBlock() {
       return;
     }
     // Kept here too, so the code outlives a relay restart like everyone's copies.
-    D.spoken[made.entry.id] = made.entry;
-    Vault.save();
+    putSpoken(made.entry);
     wsSend({ t: 'spoken_put', entries: [made.entry] });
     big.textContent = P.fmtSpoken(made.code);
     big.classList.remove('hidden');
