@@ -273,3 +273,72 @@ test('hostile and unusual texts are drawn as text and keep the layout', { timeou
   assert.equal(await cy.page.$$eval('#roomTitle bdi', (e) => e.length), 1);
   for (const s of [ann, cy]) assert.deepEqual(N.problems(s), []);
 });
+
+test('the view keeps what the reader had: drafts, the bottom, true order, the composer height, the card width', { timeout: 180000 }, async (t) => {
+  await N.befriend(ann, cy);
+  for (const s of [ann, bo, cy]) await N.openGeneral(s.page);
+
+  await t.test('a draft stays with its room and never follows the reader into another', async () => {
+    await ann.page.fill('#msg', 'for everyone, not for cy');
+    const dm = async () => {
+      await tab(ann, 'all');
+      await ann.page.click(`#friendsBody .frow[data-id="${cy.id}"] button:has-text("Message")`);
+      await ann.page.waitForFunction(() => document.getElementById('roomTitle').textContent === 'cy');
+    };
+    await dm();
+    assert.equal(await ann.page.inputValue('#msg'), '', 'the direct message starts empty');
+    await ann.page.fill('#msg', 'just for cy');
+    await N.openGeneral(ann.page);
+    assert.equal(await ann.page.inputValue('#msg'), 'for everyone, not for cy');
+    await dm();
+    assert.equal(await ann.page.inputValue('#msg'), 'just for cy');
+    await ann.page.fill('#msg', '');
+    await N.openGeneral(ann.page);
+    await ann.page.fill('#msg', '');
+  });
+
+  await t.test('a reader at the bottom stays there; one further up is told of new messages below', async () => {
+    const gap = () => cy.page.$eval('#log', (e) => e.scrollHeight - e.scrollTop - e.clientHeight);
+    await cy.page.setViewportSize({ width: 1100, height: 420 });
+    await N.say(bo.page, 'a tall one\n\n\n\n\n\n\n\nwith many lines\n\n\n\n\nat the end');
+    await N.waitLine(cy.page, 'a tall one\n\n\n\n\n\n\n\nwith many lines\n\n\n\n\nat the end');
+    await cy.page.waitForFunction(() => { const e = document.getElementById('log'); return e.scrollHeight - e.scrollTop - e.clientHeight <= 2; });
+    await cy.page.setViewportSize({ width: 1100, height: 360 });
+    await cy.page.waitForFunction(() => { const e = document.getElementById('log'); return e.scrollHeight - e.scrollTop - e.clientHeight <= 2; });
+    assert.ok((await gap()) <= 2, 'the newest line is in view after the window shrank');
+    await cy.page.$eval('#log', (e) => { e.scrollTop = 0; });
+    await cy.page.waitForFunction(() => document.getElementById('log').scrollTop === 0);
+    await N.say(bo.page, 'while cy reads older ones');
+    await N.waitLine(cy.page, 'while cy reads older ones');
+    await cy.page.waitForSelector('#newBelow:not(.hidden)');
+    assert.equal(await cy.page.$eval('#log', (e) => e.scrollTop), 0, 'the reader was left where they were');
+    await cy.page.click('#newBelow');
+    await cy.page.waitForFunction(() => { const e = document.getElementById('log'); return e.scrollHeight - e.scrollTop - e.clientHeight <= 2; });
+    assert.equal(await cy.page.isHidden('#newBelow'), true);
+    await cy.page.setViewportSize({ width: 1100, height: 720 });
+  });
+
+  await t.test('a right-to-left override inside a message cannot reorder it', async () => {
+    await N.say(bo.page, 'see invoice_\u202efdp.exe');
+    await N.waitLine(cy.page, 'see invoice_fdp.exe');
+    const box = await cy.page.$eval('#log .m:last-child .text', (e) => [e.textContent, getComputedStyle(e).unicodeBidi]);
+    assert.deepEqual(box, ['see invoice_fdp.exe', 'isolate']);
+  });
+
+  await t.test('after the Send button the composer is one row again', async () => {
+    await N.openGeneral(ann.page);
+    const one = await ann.page.$eval('#msg', (e) => e.offsetHeight);
+    await ann.page.fill('#msg', 'one\ntwo\nthree\nfour\nfive');
+    assert.ok((await ann.page.$eval('#msg', (e) => e.offsetHeight)) > one, 'several lines make it taller');
+    await ann.page.click('#sendBtn');
+    await ann.page.waitForFunction((h) => document.getElementById('msg').offsetHeight === h, one);
+  });
+
+  await t.test('the settings dialog keeps the 540 px card', async () => {
+    await cy.page.click('#settingsBtn');
+    await cy.page.waitForSelector('#modalCard[data-kind="settings"]');
+    assert.ok((await cy.page.$eval('#modalCard', (e) => e.getBoundingClientRect().width)) <= 540);
+    await cy.page.click('#modalCard .row.end button:text-is("Close")');
+  });
+  for (const s of [ann, bo, cy]) assert.deepEqual(N.problems(s), []);
+});

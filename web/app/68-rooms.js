@@ -46,7 +46,7 @@ function openRoom(id) {
   if (!D || !own(D.rooms, id)) return;
   pruneDms();
   if (S.view !== id && S.reply) setReply(null);
-  S.all = false;
+  showAll(false);
   setView(id);
   clearUnread(id);
   err('chatErr', '');

@@ -83,7 +83,8 @@ function putLine(target, m, prev, rid) {
   if (!prev || !sameDay(new Date(prev.at), new Date(m.at))) {
     target.appendChild(h('div', { class: 'day' }, h('span', { text: dayText(m.at) })));
   }
-  target.appendChild(lineOf(m, prev, rid));
+  var line = target.appendChild(lineOf(m, prev, rid));
+  if (logState.watch) logState.watch.observe(line);
 }
 
 // Redraws one own line whose mark changed (sent, failed, pending again) in place.
@@ -97,7 +98,9 @@ function redrawLine(rid, m) {
     var at = list.lastIndexOf(m);
     var prev = null;
     for (var j = at - 1; j >= 0 && !prev; j--) if (!hidden(list[j])) prev = list[j];
-    log.replaceChild(lineOf(m, prev, rid), all[i]);
+    var line = lineOf(m, prev, rid);
+    log.replaceChild(line, all[i]);
+    if (logState.watch) logState.watch.observe(line);
     return;
   }
 }
@@ -123,6 +126,10 @@ function followNew(log, own) {
 function drawLog() {
   var log = $('log');
   log.textContent = '';
+  if (logState.watch) {
+    logState.watch.disconnect();
+    logState.watch.observe(log);
+  }
   logState.prev = null;
   logState.room = S.view;
   logState.all = !!S.all;
@@ -176,8 +183,10 @@ function readerMoved() {
   if (logState.stick) $('newBelow').classList.add('hidden');
 }
 
-// A smaller window, or lines whose real height turns out taller than estimated, would push
-// the newest line below the fold: a reader at the bottom is kept there.
+// A smaller window, or lines whose real height turns out other than estimated once they
+// are laid out (lines off screen are not, until they come near), would push the newest
+// line below the fold: a reader at the bottom is kept there. The log and each drawn line
+// are watched.
 function watchLogSize() {
   if (typeof ResizeObserver !== 'function' || logState.watch) return;
   var log = $('log');
