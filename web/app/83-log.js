@@ -73,6 +73,7 @@ function lineOf(m, prev, rid) {
     }) : null,
     m.mid ? h('button', { type: 'button', class: 'line-act', title: 'Reply', text: 'Reply', onclick: function () { startReply(m); } }) : null,
     gif ? h('pre', { class: 'gif', 'data-gif': gif.id, text: gif.frames[0] }) : null);
+  if (gif) playingGifs();
   return el;
 }
 

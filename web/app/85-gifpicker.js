@@ -1,4 +1,5 @@
 // ASCII GIFs: the picker that sends one, and the one timer that plays every GIF on screen.
+// The timer runs only while a GIF is on screen: an idle window wakes for nothing.
 
 var GIF_TICK = 50;
 var gifPlay = { timer: null, rewrites: 0 };
@@ -25,6 +26,7 @@ function openGifs() {
     })),
     closeBtn());
   $('modalCard').setAttribute('data-kind', 'gifs');
+  playingGifs();
 }
 
 function sendGif(rid, g) {
@@ -39,6 +41,20 @@ var reducedMotion = window.matchMedia ? window.matchMedia('(prefers-reduced-moti
 
 // Every GIF element shows the frame of the moment, so all copies of one GIF move in step;
 // an element is written only when its frame changes.
+// Starts the timer, where a GIF was just put on screen.
+function playingGifs() {
+  if (!gifPlay.timer) gifPlay.timer = setInterval(gifTick, GIF_TICK);
+}
+
+function gifTick() {
+  if (!document.querySelector('pre.gif[data-gif]')) {
+    clearInterval(gifPlay.timer);
+    gifPlay.timer = null;
+    return;
+  }
+  playGifs(Date.now());
+}
+
 function playGifs(now) {
   if (S.black || document.hidden) return 0;
   // Without motion every GIF shows its first frame, also one that was playing before.
@@ -64,7 +80,5 @@ section('gifs', {
   init: function () {
     $('gifBtn').addEventListener('click', openGifs);
   },
-  start: function () {
-    if (!gifPlay.timer) gifPlay.timer = setInterval(function () { playGifs(Date.now()); }, GIF_TICK);
-  },
+  start: playingGifs,
 });
