@@ -32,8 +32,9 @@ async function viewBenchSetup(pin, per) {
   return true;
 }
 
-// On the main screen: times opening General from the friends page, and Enter in the
-// composer until the new line is in and laid out. Answers milliseconds.
+// On the main screen: times opening General from the friends page (to its first lines in
+// and laid out), and Enter in the composer until the new line is in and laid out. Answers
+// milliseconds.
 function viewBenchMeasure(runs) {
   const opens = [];
   const appends = [];
@@ -45,6 +46,7 @@ function viewBenchMeasure(runs) {
     void log.scrollHeight;
     if (i >= 2) opens.push(performance.now() - t0);
   }
+  const first = log.querySelectorAll('.m').length;
   const box = document.getElementById('msg');
   for (let i = 0; i < runs + 2; i++) {
     box.value = 'appended line ' + i;
@@ -53,7 +55,31 @@ function viewBenchMeasure(runs) {
     void log.scrollHeight;
     if (i >= 2) appends.push(performance.now() - t0);
   }
-  return { opens, appends, drawn: log.querySelectorAll('.m').length };
+  return { opens, appends, first };
+}
+
+// Opens General afresh and waits, frame by frame, until all of its SHOWN lines are drawn
+// (a room draws its newest lines at once and the rest above them over the next frames).
+// Answers the time until then and the longest time between two frames meanwhile.
+function viewBenchRest(shown) {
+  const log = document.getElementById('log');
+  document.getElementById('navFriends').click();
+  const t0 = performance.now();
+  document.getElementById('navGeneral').click();
+  return new Promise((resolve) => {
+    let last = t0;
+    let gap = 0;
+    const step = (now) => {
+      gap = Math.max(gap, now - last);
+      last = now;
+      if (log.querySelectorAll('.m').length >= shown || now - t0 > 10000) {
+        resolve({ all: performance.now() - t0, gap, drawn: log.querySelectorAll('.m').length });
+      } else {
+        requestAnimationFrame(step);
+      }
+    };
+    requestAnimationFrame(step);
+  });
 }
 
 // Opens the GIF picker and counts GIF frame rewrites per second over `secs` seconds.
@@ -75,4 +101,4 @@ function viewBenchGifs(secs) {
   });
 }
 
-module.exports = { viewBenchSetup, viewBenchMeasure, viewBenchGifs };
+module.exports = { viewBenchSetup, viewBenchMeasure, viewBenchRest, viewBenchGifs };

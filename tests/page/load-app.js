@@ -32,7 +32,19 @@ class FakeEl extends FakeNode {
   get textContent() { return this.text; }
   set textContent(v) { this.text = String(v); this.children = []; }
   addEventListener(type, fn) { (this.listeners[type] = this.listeners[type] || []).push(fn); }
-  appendChild(c) { this.children.push(c); return c; }
+  appendChild(c) {
+    // A fragment's children go in, not the fragment.
+    if (c instanceof FakeEl && c.tagName === '#fragment') { this.children.push(...c.children); c.children = []; return c; }
+    this.children.push(c);
+    return c;
+  }
+  insertBefore(c, ref) {
+    const add = c instanceof FakeEl && c.tagName === '#fragment' ? c.children.splice(0) : [c];
+    const at = this.children.indexOf(ref);
+    this.children.splice(at < 0 ? this.children.length : at, 0, ...add);
+    return c;
+  }
+  get firstChild() { return this.children[0] || null; }
   setAttribute(n, v) { this.attrs[n] = String(v); }
   removeAttribute(n) { delete this.attrs[n]; }
   getAttribute(n) { return n in this.attrs ? this.attrs[n] : null; }

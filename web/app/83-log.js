@@ -7,6 +7,11 @@
 // new messages are below.
 
 var GROUP_GAP = 5 * 60000;
+// A room opens with its newest FIRST_LINES drawn in the frame that answers the click; the
+// rest of its SHOWN lines go in above them, MORE_LINES a frame, so that opening a full
+// room never holds the window for the time it takes to lay out hundreds of lines.
+var FIRST_LINES = 40;
+var MORE_LINES = 40;
 // More new lines than this in one frame draw the log afresh: cheaper than appending them.
 var APPEND_MOST = 100;
 // Explicit embeddings and overrides (U+202A to U+202E) and isolates (U+2066 to U+2069) in a
@@ -17,7 +22,9 @@ var BIDI_CONTROLS = /[\u202a-\u202e\u2066-\u2069]/g;
 
 // room, all, owner: what the drawn log shows; prev: its last drawn message; stick: the
 // reader is at the bottom and stays there.
-var logState = { prev: null, room: null, all: false, owner: false, stick: true, watch: null };
+// rest: the lines still to draw above the drawn ones ({ list, from, upto, older }), or null.
+// top: where the log was last scrolled to, to tell the reader going up from a log that shrank.
+var logState = { prev: null, room: null, all: false, owner: false, stick: true, top: 0, watch: null, rest: null };
 
 function emptyText(room) {
   if (room.kind === 'general') {
@@ -132,6 +139,7 @@ function drawLog() {
     logState.watch.observe(log);
   }
   logState.prev = null;
+  logState.rest = null;
   logState.room = S.view;
   logState.all = !!S.all;
   logState.owner = !!S.owner;
@@ -148,40 +156,93 @@ function drawLog() {
   }
   var list = D.msgs[S.view] || [];
   var from = S.all ? 0 : Math.max(0, list.length - SHOWN);
+  // Asked for the whole history, the reader gets it at once.
+  var first = S.all ? from : Math.max(from, list.length - FIRST_LINES);
   var frag = document.createDocumentFragment();
-  if (from > 0) {
-    frag.appendChild(h('button', {
-      type: 'button', class: 'link older', text: 'Show ' + from + ' older messages',
-      onclick: function () {
-        showAll(true);
-        drawLog();
-        logState.stick = false;
-        $('log').scrollTop = 0;
-      },
-    }));
-  }
+  logState.prev = drawLines(frag, list, from, first, list.length);
+  if (!list.length && room.kind !== 'ann') frag.appendChild(h('div', { class: 'sys start' }, h('span', { class: 'text', text: emptyText(room) })));
+  log.appendChild(frag);
+  logState.rest = { list: list, from: from, upto: first };
+  if (first > from) drawRestLater();
+  else finishLog();
+  toBottom(log);
+}
+
+// Lines for list[start, end) into `target`, the one before them looked for down to
+// list[floor] (the first the log draws, which opens with its day); answers the last one
+// drawn, or null.
+function drawLines(target, list, floor, start, end) {
   var prev = null;
-  for (var i = from; i < list.length; i++) {
+  for (var j = start - 1; j >= floor && !prev; j--) if (!hidden(list[j])) prev = list[j];
+  var last = null;
+  for (var i = start; i < end; i++) {
     var m = list[i];
     if (hidden(m)) continue;
-    putLine(frag, m, prev, S.view);
-    prev = m;
+    putLine(target, m, prev, S.view);
+    prev = last = m;
   }
-  if (!list.length && room.kind !== 'ann') frag.appendChild(h('div', { class: 'sys start' }, h('span', { class: 'text', text: emptyText(room) })));
-  logState.prev = prev;
-  log.appendChild(frag);
-  toBottom(log);
+  return last;
+}
+
+function drawRestLater() {
+  var rest = logState.rest;
+  var next = function () { if (logState.rest === rest) drawMore(MORE_LINES); };
+  if (typeof requestAnimationFrame === 'function' && !document.hidden) requestAnimationFrame(next);
+  else setTimeout(next, 0);
+}
+
+// Up to n more of the room's lines above the drawn ones, the reader's place kept.
+function drawMore(n) {
+  var rest = logState.rest;
+  if (!rest || rest.upto <= rest.from) return;
+  var log = $('log');
+  var start = Math.max(rest.from, rest.upto - n);
+  var frag = document.createDocumentFragment();
+  drawLines(frag, rest.list, rest.from, start, rest.upto);
+  var before = log.scrollHeight;
+  var top = log.scrollTop;
+  log.insertBefore(frag, log.firstChild);
+  rest.upto = start;
+  if (logState.stick) toBottom(log);
+  else logState.top = log.scrollTop = top + log.scrollHeight - before;
+  if (rest.upto > rest.from) drawRestLater();
+  else finishLog();
+}
+
+// Every line that opening draws is in: the link to the older ones goes on top.
+function finishLog() {
+  var rest = logState.rest;
+  if (!rest || rest.from <= 0) return;
+  var log = $('log');
+  log.insertBefore(h('button', {
+    type: 'button', class: 'link older', text: 'Show ' + rest.from + ' older messages',
+    onclick: function () {
+      showAll(true);
+      drawLog();
+      logState.stick = false;
+      $('log').scrollTop = 0;
+    },
+  }), log.firstChild);
+  rest.from = 0;
 }
 
 function toBottom(log) {
   log.scrollTop = log.scrollHeight;
+  logState.top = log.scrollTop;
 }
 
-// The reader's place: at the bottom (within 60 pixels) or not, as the reader left it.
+// The reader's place: at the bottom (within 60 pixels) sticks; going up unsticks. A log
+// that only got shorter (a smaller window) scrolls without the reader: that changes nothing.
 function readerMoved() {
   var log = $('log');
-  logState.stick = log.scrollHeight - log.scrollTop - log.clientHeight <= 60;
-  if (logState.stick) $('newBelow').classList.add('hidden');
+  var top = log.scrollTop;
+  if (log.scrollHeight - top - log.clientHeight <= 60) {
+    logState.stick = true;
+    $('newBelow').classList.add('hidden');
+  } else if (top < logState.top) {
+    logState.stick = false;
+  }
+  logState.top = top;
 }
 
 // A smaller window, or lines whose real height turns out other than estimated once they
@@ -230,6 +291,8 @@ function jumpTo(mid, from) {
     return null;
   };
   var line = sel();
+  if (!line && logState.rest) drawMore(Infinity);
+  line = line || sel();
   if (!line && !S.all && findMsg(S.view, mid, from)) {
     showAll(true);
     drawLog();
@@ -287,7 +350,8 @@ section('chat', {
         logState.room = null; // what changed meanwhile is drawn whole when a room shows again
         return;
       }
-      if (logStale() || due.blocked || (due.ann && S.view === 'announcements')) drawLog();
+      // Opening a room, even the one open, shows it afresh from its newest line.
+      if (due.view || logStale() || due.blocked || (due.ann && S.view === 'announcements')) drawLog();
       else if (due.messages) logChanges(due.messages);
     },
   },
