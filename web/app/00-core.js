@@ -37,6 +37,7 @@ var S = {
   reply: null,
   all: false,
   drafts: {},
+  sending: new Map(),
   fg: null,
   owner: false,
   boot: undefined,
@@ -114,22 +115,57 @@ function digitsOnly(input) {
 
 function validPin(p) { return /^\d{4,12}$/.test(String(p)); }
 
+// The dialog: one card at a time. While it is open the keyboard stays inside it, and when
+// it closes the focus goes back to where it was before it opened.
+var dialog = { back: null };
+
 function modal(title) {
   var card = $('modalCard');
+  if (!modalOpen()) dialog.back = document.activeElement;
   card.textContent = '';
   card.removeAttribute('data-kind');
-  if (title) card.appendChild(h('h2', { text: title }));
+  card.removeAttribute('aria-label');
+  if (title) card.appendChild(h('h2', { id: 'modalTitle', text: title }));
+  if (title) card.setAttribute('aria-labelledby', 'modalTitle');
+  else card.removeAttribute('aria-labelledby');
   appendKids(card, Array.prototype.slice.call(arguments, 1));
   $('modal').classList.remove('hidden');
   setTimeout(function () {
     var first = card.querySelector('input:not([type="checkbox"])') || card.querySelector('textarea');
     if (first) first.focus();
+    else if (!card.contains(document.activeElement)) card.focus();
   }, 30);
 }
 
+// Tab and Shift+Tab go round the dialog's own controls.
+function keepFocusIn(e) {
+  if (e.key !== 'Tab' || !modalOpen()) return;
+  var all = Array.prototype.filter.call($('modalCard').querySelectorAll('button, input, textarea, select, [tabindex]:not([tabindex="-1"])'),
+    function (el) { return !el.disabled && el.offsetParent !== null; });
+  if (!all.length) return;
+  var at = all.indexOf(document.activeElement);
+  if (e.shiftKey && at <= 0) {
+    e.preventDefault();
+    all[all.length - 1].focus();
+  } else if (!e.shiftKey && (at === -1 || at === all.length - 1)) {
+    e.preventDefault();
+    all[0].focus();
+  }
+}
+
+// Tells a screen reader something that shows without taking the focus (a new message, a
+// status). The same words twice are told twice: a changed text is what it reads out.
+function tell(text) {
+  var el = $('announcer');
+  el.textContent = el.textContent === text ? text + '\u00a0' : text;
+}
+
 function closeModal() {
+  var back = dialog.back;
+  dialog.back = null;
   $('modal').classList.add('hidden');
   $('modalCard').textContent = '';
+  if (back && back.isConnected && typeof back.focus === 'function' && !S.black) back.focus();
   S.capturing = false;
 }
 
@@ -280,6 +316,7 @@ function nat(name, fallback) {
 
 section('core', {
   init: function () {
+    $('modal').addEventListener('keydown', keepFocusIn);
     if (document.addEventListener) {
       document.addEventListener('visibilitychange', function () { if (document.hidden) runTopics(); });
     }

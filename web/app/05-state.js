@@ -219,6 +219,7 @@ function restartHistories(line, keep) {
   D.msgs = {};
   D.unread = {};
   D.outbox = {};
+  S.sending = new Map();
   D.pings = {};
   Object.keys(D.rooms).forEach(function (id) {
     if (id === 'announcements') return;
@@ -357,21 +358,64 @@ function dropWanted(key) {
 
 // ---- outbox and receipts ----
 
+// The own chat message an outbox entry carries, or null: its line shows how far the
+// message got.
+function outboxMessage(entry) {
+  var p = entry && entry.payload;
+  if (!p || p.k !== 'msg' || typeof p.room !== 'string' || typeof p.mid !== 'string') return null;
+  var m = findMsg(p.room, p.mid);
+  return m ? { rid: p.room, m: m } : null;
+}
+
+// The outbox entry of an own chat message still on its way, or null. Kept as an index
+// beside D.outbox (room and message id → payload id), rebuilt at unlock.
+function outboxOf(rid, mid) {
+  var q = S.sending.get(rid + ' ' + mid);
+  return q && own(D.outbox, q) ? D.outbox[q] : null;
+}
+
+function indexOutbox() {
+  S.sending = new Map();
+  Object.keys(D.outbox).forEach(function (q) {
+    var p = D.outbox[q].payload;
+    if (p && p.k === 'msg') S.sending.set(p.room + ' ' + p.mid, q);
+  });
+}
+
+function outboxChanged(q, entry) {
+  var held = outboxMessage(entry);
+  if (held) announce('messages', { rid: held.rid, m: held.m, kind: 'change' });
+  changed('outbox', q);
+}
+
 function putOutbox(q, entry) {
   D.outbox[q] = entry;
-  changed('outbox', q);
+  var p = entry.payload;
+  if (p && p.k === 'msg') S.sending.set(p.room + ' ' + p.mid, q);
+  outboxChanged(q, entry);
 }
 
+// An entry given up (its life ended, its recipients left): its message is not marked
+// as delivered.
 function dropOutbox(q) {
+  var entry = D.outbox[q];
   delete D.outbox[q];
-  changed('outbox', q);
+  var key = entry && entry.payload ? entry.payload.room + ' ' + entry.payload.mid : null;
+  if (key && S.sending.get(key) === q) S.sending.delete(key);
+  outboxChanged(q, entry);
 }
 
-// Who still has to confirm an entry; none left deletes it.
+// Who still has to confirm an entry. The last confirmation deletes it and marks its
+// message as delivered to everyone (`dv`).
 function setOutboxTo(q, to) {
-  if (!to.length) return dropOutbox(q);
-  D.outbox[q].to = to;
-  changed('outbox', q);
+  var entry = D.outbox[q];
+  if (!to.length) {
+    var held = outboxMessage(entry);
+    if (held) held.m.dv = true;
+    return dropOutbox(q);
+  }
+  entry.to = to;
+  outboxChanged(q, entry);
 }
 
 // An entry sent again: when, under which relay boot, and how long until the next time.

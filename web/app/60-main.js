@@ -85,6 +85,17 @@ function drawStatus() {
   }
 }
 
+// A change of the connection, told to a screen reader once.
+var toldStatus = { status: null };
+
+function tellStatus() {
+  if (S.status === toldStatus.status) return;
+  toldStatus.status = S.status;
+  if (S.status === 'online') tell('Connected');
+  else if (S.status === 'connecting') tell('Reconnecting');
+  else tell(S.banner.text || 'Disconnected');
+}
+
 // The full redraw, only while unlocked.
 function draw() {
   if (!S.unlocked || !D) return;
@@ -116,7 +127,11 @@ section('main', {
   },
   on: {
     'members status': function () { if (S.unlocked && D) drawMe(); },
-    status: function () { if (S.unlocked && D) drawStatus(); },
+    status: function () {
+      if (!S.unlocked || !D) return;
+      drawStatus();
+      tellStatus();
+    },
     settings: function () { if (S.unlocked && D) $('panicKbd').textContent = keyLabel(D.settings.panicCode); },
     view: function () {
       if (!S.unlocked || !D) return;

@@ -66,6 +66,7 @@ async function sendPayload(room, payload, ref) {
     putOutbox(payload.q, {
       payload: payload,
       to: to.map(function (r) { return r.id; }),
+      n: to.length,
       at: now,
       ttl: ttl || OUTBOX_TTL,
       sent: now,
@@ -224,6 +225,7 @@ var resendTimer = null;
 
 section('send', {
   start: function () {
+    indexOutbox();
     queuePending();
     if (!resendTimer) {
       resendTimer = setInterval(function () {

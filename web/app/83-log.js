@@ -59,26 +59,43 @@ function quoteEl(re) {
 
 function shownText(text) { return String(text).replace(BIDI_CONTROLS, ''); }
 
+// How far an own message got, once the relay took it: on its way to its recipients
+// ("Delivered to 2 of 5" where there are several), or delivered to every one of them.
+function deliveryMark(rid, m) {
+  if (m.from !== D.me || m.st || !m.mid) return null;
+  var entry = outboxOf(rid, m.mid);
+  if (entry) {
+    var total = entry.n || entry.to.length;
+    var room = D.rooms[rid];
+    var words = room && room.kind !== 'dm' && total > 1 ? 'Delivered to ' + (total - entry.to.length) + ' of ' + total : 'Sent';
+    return h('span', { class: 'dv', title: words, 'aria-label': words, text: '✓' });
+  }
+  if (m.dv) return h('span', { class: 'dv done', title: 'Delivered', 'aria-label': 'Delivered', text: '✓✓' });
+  return null;
+}
+
 function lineOf(m, prev, rid) {
-  if (m.sys) return h('div', { class: 'sys' }, h('span', { class: 'text', text: m.text }));
+  if (m.sys) return h('div', { class: 'sys', tabindex: '-1' }, h('span', { class: 'text', text: m.text }));
   var mine = m.from === D.me;
   var gif = m.gif ? gifOf(m.gif) : null;
   var cont = !!prev && !prev.sys && prev.from === m.from && !m.re && m.at - prev.at < GROUP_GAP && sameDay(new Date(prev.at), new Date(m.at));
   var body = m.gif ? null : withPings(shownText(m.text));
   var cls = 'm' + (mine ? ' me' : '') + (m.st === 'pending' ? ' pending' : '') + (cont ? ' cont' : '') +
     (!mine && body && body.querySelector('.ping.me') ? ' pinged' : '');
-  var el = h('div', { class: cls, 'data-mid': m.mid || null, 'data-from': m.mid ? m.from : null },
+  var el = h('div', { class: cls, tabindex: '-1', 'data-mid': m.mid || null, 'data-from': m.mid ? m.from : null },
     m.re ? quoteEl(m.re) : null,
     h('span', { class: 'time', text: fmtTime(m.at) }), ' ',
     whoEl(m.from, 'who'), ' ',
     gif ? h('span', { class: 'text gif-label', text: 'ASCII GIF: ' + gif.name })
       : h('span', { class: 'text', dir: 'auto' }, body || shownText(m.text)),
     m.st === 'pending' ? h('span', { class: 'conn wait-tag', text: 'Connecting…' }) : null,
+    deliveryMark(rid, m),
     m.st === 'failed' ? h('button', {
       type: 'button', class: 'link retry', title: 'Send again', text: 'Not sent · Retry',
       onclick: function () { retry(rid, m.mid); },
     }) : null,
-    m.mid ? h('button', { type: 'button', class: 'line-act', title: 'Reply', text: 'Reply', onclick: function () { startReply(m); } }) : null,
+    // Not a stop of Tab on every line: the focused line takes Return or R instead.
+    m.mid ? h('button', { type: 'button', class: 'line-act', title: 'Reply', text: 'Reply', tabindex: '-1', onclick: function () { startReply(m); } }) : null,
     gif ? h('pre', { class: 'gif', 'data-gif': gif.id, text: gif.frames[0] }) : null);
   if (gif) playingGifs();
   return el;
@@ -278,8 +295,36 @@ function logChanges(details) {
     appendLine(m, true);
     if (m.from === D.me) own = true;
   });
-  marks.forEach(function (m) { if (adds.indexOf(m) === -1) redrawLine(rid, m); });
+  marks.forEach(function (m) {
+    if (adds.indexOf(m) !== -1) return;
+    var before = lineOfMessage(m);
+    var was = before ? before.className : '';
+    redrawLine(rid, m);
+    if (/\bpending\b/.test(was) && !m.st) tell('Sent');
+    else if (m.st === 'failed' && (!before || !before.querySelector('.retry'))) tell('Not sent');
+  });
   if (adds.length) followNew(log, own);
+  tellArrivals(adds.filter(function (m) { return !m.sys && m.from !== D.me && !hidden(m); }));
+}
+
+// New lines from others, told to a screen reader with who wrote them.
+function tellArrivals(list) {
+  if (list.length === 1) {
+    var m = list[0];
+    tell(nameOf(m.from) + ': ' + (m.gif ? 'an ASCII GIF' : cut(shownText(m.text), 160)));
+  } else if (list.length > 1) {
+    tell(list.length + ' new messages');
+  }
+}
+
+// The drawn line of a message, or null.
+function lineOfMessage(m) {
+  if (!m.mid) return null;
+  var all = $('log').querySelectorAll('.m[data-mid]');
+  for (var i = all.length - 1; i >= 0; i--) {
+    if (all[i].getAttribute('data-mid') === m.mid && all[i].getAttribute('data-from') === m.from) return all[i];
+  }
+  return null;
 }
 
 function jumpTo(mid, from) {

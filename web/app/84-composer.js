@@ -72,6 +72,7 @@ function drawComposer() {
   else if (room.kind === 'dm') box.placeholder = 'Message @' + drawnName(nameOf(room.with));
   else if (room.kind === 'general') box.placeholder = 'Message #General (type @ to mention someone)';
   else box.placeholder = 'Message ' + drawnName(room.name);
+  box.setAttribute('aria-label', box.placeholder);
   var off = box.disabled || net.stopped;
   $('sendBtn').disabled = off;
   $('gifBtn').disabled = off;
