@@ -1,15 +1,18 @@
 'use strict';
 // Screenshots of the main screen in all five themes: a busy General, a direct message, a
 // group, the friends page on each tab, the profile and safety-number dialogs, the GIF picker
-// and the mention list. Each is checked for what breaks a layout (sideways scrolling, a page
-// that scrolls, the prompt lines where the theme hides them) and written to MOSSWIRE_SHOTS
-// (default: a folder under the system's temporary folder) to be looked at.
+// and the mention list, and then the unlock and black-out screens. Each is checked for what
+// breaks a layout (sideways scrolling, a page that scrolls, the prompt lines where the theme
+// hides them) and by axe-core for what shuts out people who use a screen reader or the
+// keyboard, and written to MOSSWIRE_SHOTS (default: a folder under the system's temporary
+// folder) to be looked at.
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const N = require('./chatnet.js');
+const H = require('./harness.js');
 
 const THEMES = ['kali', 'kali-light', 'matrix', 'amber', 'midnight'];
 const OUT = process.env.MOSSWIRE_SHOTS || path.join(os.tmpdir(), 'mosswire-shots');
@@ -52,6 +55,23 @@ N.world(['ann', 'bo'], async (w) => {
   }, bo.id);
 });
 
+const AXE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
+// Low contrast that a theme's own fixed colours make: reported, with the ratios, not failed.
+const contrast = new Map();
+
+// axe-core over the page as it is: no critical or serious violation but for contrast.
+async function accessible(page, what) {
+  if (!(await page.evaluate(() => !!window.axe))) await page.evaluate(AXE);
+  const found = await page.evaluate(() => axe.run(document, { resultTypes: ['violations'] }).then((r) => r.violations.map((v) => ({
+    id: v.id, impact: v.impact, nodes: v.nodes.map((n) => ({ target: n.target.join(' '), ratio: n.any[0] && n.any[0].data && n.any[0].data.contrastRatio })),
+  }))));
+  for (const v of found.filter((x) => x.id === 'color-contrast')) {
+    for (const n of v.nodes) contrast.set(what.split(' ')[0] + ' ' + n.target, n.ratio);
+  }
+  const bad = found.filter((v) => v.id !== 'color-contrast' && (v.impact === 'critical' || v.impact === 'serious'));
+  assert.deepEqual(bad, [], what + ': accessibility violations');
+}
+
 async function layoutOk(page, what) {
   const r = await page.evaluate(() => {
     const log = document.getElementById('log');
@@ -68,12 +88,19 @@ test('screens in every theme', { timeout: 300000 }, async (t) => {
   const page = ann.page;
   const shot = async (theme, name) => {
     await layoutOk(page, theme + ' ' + name);
+    await accessible(page, theme + ' ' + name);
     await page.screenshot({ path: path.join(OUT, theme + '-' + name + '.png') });
   };
   for (const theme of THEMES) {
     await t.test(theme, async () => {
       await page.evaluate((th) => document.documentElement.setAttribute('data-theme', th), theme);
       await N.openGeneral(page);
+      // The keyboard's place shows: the focus ring around the chat Tab reaches.
+      await page.focus('#navGeneral');
+      await page.keyboard.press('Tab');
+      const ring = await page.evaluate(() => { const s = getComputedStyle(document.activeElement); return [s.outlineStyle, parseFloat(s.outlineWidth)]; });
+      assert.equal(ring[0], 'solid', theme + ': a focus ring');
+      assert.ok(ring[1] >= 2, theme + ': a focus ring of 2 pixels or more');
       assert.equal(await page.isVisible('#promptTop'), theme !== 'midnight', 'the prompt lines show except in midnight');
       await shot(theme, 'general');
       await page.click('#msg');
@@ -109,5 +136,26 @@ test('screens in every theme', { timeout: 300000 }, async (t) => {
       }
     });
   }
+  await t.test('the unlock and black-out screens', async () => {
+    await page.reload();
+    await H.waitScreen(page, 'sUnlock');
+    for (const theme of THEMES) {
+      await page.evaluate((th) => document.documentElement.setAttribute('data-theme', th), theme);
+      await shot(theme, 'unlock');
+    }
+    await H.unlockWith(page, ann.pin);
+    await H.waitScreen(page, 'sMain');
+    await page.keyboard.press('F9');
+    await page.waitForSelector('#black:not(.hidden)');
+    for (const theme of THEMES) {
+      await page.evaluate((th) => document.documentElement.setAttribute('data-theme', th), theme);
+      await accessible(page, theme + ' black-out');
+    }
+    await page.keyboard.type(ann.pin);
+    await page.keyboard.press('Enter');
+    await page.waitForSelector('#black.hidden', { state: 'attached' });
+  });
+  console.log('low contrast from a theme\'s own colours (theme, element: ratio): ' +
+    ([...contrast].map(([k, r]) => k + ': ' + r).join('; ') || 'none'));
   assert.deepEqual(N.problems(ann), []);
 });

@@ -125,11 +125,18 @@ function modal(title) {
   card.textContent = '';
   card.removeAttribute('data-kind');
   card.removeAttribute('aria-label');
-  if (title) card.appendChild(h('h2', { id: 'modalTitle', text: title }));
-  if (title) card.setAttribute('aria-labelledby', 'modalTitle');
-  else card.removeAttribute('aria-labelledby');
+  if (title) card.appendChild(h('h2', { text: title }));
   appendKids(card, Array.prototype.slice.call(arguments, 1));
+  // The dialog is named by its first heading, wherever its body put it.
+  var head = card.querySelector('h2, h3');
+  if (head) {
+    head.id = 'modalTitle';
+    card.setAttribute('aria-labelledby', 'modalTitle');
+  } else {
+    card.removeAttribute('aria-labelledby');
+  }
   $('modal').classList.remove('hidden');
+  if (!card.contains(document.activeElement)) card.focus();
   setTimeout(function () {
     var first = card.querySelector('input:not([type="checkbox"])') || card.querySelector('textarea');
     if (first) first.focus();
@@ -316,7 +323,7 @@ function nat(name, fallback) {
 
 section('core', {
   init: function () {
-    $('modal').addEventListener('keydown', keepFocusIn);
+    window.addEventListener('keydown', keepFocusIn);
     if (document.addEventListener) {
       document.addEventListener('visibilitychange', function () { if (document.hidden) runTopics(); });
     }

@@ -152,7 +152,8 @@ function dmId(other) {
  *   ann       id                 announcements and spoken codes
  *   settings  key
  *   status    status             the connection (S only, not saved)
- *   view      id                 the open view or friends tab (S only, not saved)
+ *   view      id                 the open view or friends tab, or 'all' when the open room
+ *                                shows its whole history (S only, not saved)
  *   reply     rid                the reply being written (S only, not saved)
  * Logic that must not go on before the vault holds a change (acknowledging, a new relay
  * boot, a new username) waits for storeNow().
@@ -490,7 +491,7 @@ function setFriendsTab(tab) {
 // Shows a room's whole history instead of its newest SHOWN messages.
 function showAll(on) {
   S.all = !!on;
-  announce('view', S.view);
+  announce('view', 'all');
 }
 
 function setReply(reply) {

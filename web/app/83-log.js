@@ -396,7 +396,8 @@ section('chat', {
         return;
       }
       // Opening a room, even the one open, shows it afresh from its newest line.
-      if (due.view || logStale() || due.blocked || (due.ann && S.view === 'announcements')) drawLog();
+      var opened = (due.view || []).some(function (d) { return d !== 'all'; });
+      if (opened || logStale() || due.blocked || (due.ann && S.view === 'announcements')) drawLog();
       else if (due.messages) logChanges(due.messages);
     },
   },
