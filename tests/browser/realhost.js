@@ -92,7 +92,16 @@ async function startHost(opts = {}) {
     DISPLAY: x.display, HOME: home, XDG_CONFIG_HOME: path.join(home, 'config'), XDG_DATA_HOME: path.join(home, 'data'),
     XDG_RUNTIME_DIR: path.join(home, 'run'), MOSSWIRE_AUTOMATION: '1', NO_AT_BRIDGE: '1',
   });
-  const driver = spawn('dbus-run-session', ['--', 'WebKitWebDriver', '--port=' + port], { env, stdio: 'ignore', detached: true });
+  // `opts.bus`: a session bus of the caller's, where the accessibility bus runs too, so
+  // that the caller can read the window's accessible tree; otherwise a bus of its own.
+  let driver;
+  if (opts.bus) {
+    delete env.NO_AT_BRIDGE;
+    env.DBUS_SESSION_BUS_ADDRESS = opts.bus;
+    driver = spawn('WebKitWebDriver', ['--port=' + port], { env, stdio: 'ignore', detached: true });
+  } else {
+    driver = spawn('dbus-run-session', ['--', 'WebKitWebDriver', '--port=' + port], { env, stdio: 'ignore', detached: true });
+  }
   const base = `http://127.0.0.1:${port}`;
   const call = async (method, p, body) => {
     const r = await fetch(base + p, { method, headers: { 'content-type': 'application/json' }, body: body === undefined ? undefined : JSON.stringify(body) });
