@@ -3,7 +3,8 @@
 // and the real WebKitGTK window (WebDriver) run the same code. Sent to the page as text.
 
 // A vault of a real member (fresh keys and certificate) whose General holds `per` messages
-// from `per`/3 of its own and the rest from one other member. Not timed.
+// from `per`/3 of its own and the rest from one other member, and two groups as full, with
+// varied words to search for. Not timed.
 async function viewBenchSetup(pin, per) {
   const P = MswProto;
   const ownerKeys = await P.generateKeys();
@@ -13,19 +14,25 @@ async function viewBenchSetup(pin, per) {
   const me = await P.idOf(keys.sigPub);
   const other = 'b'.repeat(32);
   const now = Date.now();
-  const list = [];
-  for (let i = 0; i < per; i++) {
-    const m = { mid: 'b' + i, from: i % 3 ? other : me, text: 'message number ' + i + (i % 7 ? '' : ' for @ann and @bo') + ' with a little more text to wrap', at: now - (per - i) * 30000 };
-    if (i % 50 === 0) m.re = { mid: 'b' + (i - 1), from: other, text: 'quoted text' };
-    list.push(m);
-  }
+  const WORDS = ['café', 'meeting', 'Zürich', 'release', 'lunch', 'draft', 'élan', 'ticket', 'garden', 'rocket'];
+  const fill = (tag) => {
+    const list = [];
+    for (let i = 0; i < per; i++) {
+      const m = { mid: tag + i, from: i % 3 ? other : me, text: 'message number ' + i + ' about the ' + WORDS[i % WORDS.length] + (i % 7 ? '' : ' for @ann and @bo') + ' with a little more text to wrap', at: now - (per - i) * 30000 };
+      if (i % 50 === 0) m.re = { mid: tag + (i - 1), from: other, text: 'quoted text' };
+      list.push(m);
+    }
+    return list;
+  };
+  const list = fill('b');
   const d = {
     v: 1, server: 'ws://127.0.0.1:9', owner: ownerKeys.sigPub, me, keys, cert, dir: {}, names: { [other]: 'bo' }, removals: null,
     rooms: { general: { id: 'general', kind: 'general', name: 'General' }, announcements: { id: 'announcements', kind: 'ann', name: 'Announcements' } },
-    msgs: { general: list }, unread: {}, pings: {}, friends: {}, blocked: {}, wanted: {}, outbox: {}, ann: {}, spoken: {},
+    msgs: { general: list, ['g:' + 'c'.repeat(32)]: fill('c'), ['g:' + 'd'.repeat(32)]: fill('d') }, unread: {}, pings: {}, friends: {}, blocked: {}, wanted: {}, outbox: {}, ann: {}, spoken: {},
     settings: { panicCode: 'F9', panicGlobal: false, notify: false, previews: true, wipeSet: false, startup: false },
   };
   d.dir[me] = cert;
+  for (const g of ['c', 'd']) d.rooms['g:' + g.repeat(32)] = { id: 'g:' + g.repeat(32), kind: 'group', name: 'Group ' + g, members: [me, other], rv: now };
   await Vault.load();
   await Vault.create(pin, d);
   await Vault.lock();
@@ -82,6 +89,26 @@ function viewBenchRest(shown) {
   });
 }
 
+// Ctrl+F, then `query` typed one key at a time: for each keystroke the time until its
+// results are in and laid out. Closes the search after.
+function viewBenchSearch(query) {
+  document.dispatchEvent(new KeyboardEvent('keydown', { key: 'f', ctrlKey: true, bubbles: true, cancelable: true }));
+  const input = document.querySelector('#modalCard[data-kind="search"] input');
+  const list = document.getElementById('pickList');
+  const keys = [];
+  let results = 0;
+  for (let i = 1; i <= query.length; i++) {
+    input.value = query.slice(0, i);
+    const t0 = performance.now();
+    input.dispatchEvent(new Event('input', { bubbles: true }));
+    void list.offsetHeight;
+    keys.push(performance.now() - t0);
+    results = list.children.length;
+  }
+  document.querySelector('#modalCard .row.end button').click();
+  return { keys, results };
+}
+
 // Opens the GIF picker and counts GIF frame rewrites per second over `secs` seconds.
 function viewBenchGifs(secs) {
   document.getElementById('gifBtn').click();
@@ -101,4 +128,4 @@ function viewBenchGifs(secs) {
   });
 }
 
-module.exports = { viewBenchSetup, viewBenchMeasure, viewBenchRest, viewBenchGifs };
+module.exports = { viewBenchSetup, viewBenchMeasure, viewBenchRest, viewBenchSearch, viewBenchGifs };

@@ -3,7 +3,9 @@
 // field over a list that the arrow keys move through and Return opens. The search runs
 // here, on the page's copy of the history: nothing of it is sent or written anywhere.
 
-var FIND = { shown: 50 };
+// Choices drawn at a time: enough to fill the list, and more as the reader goes down it,
+// so that a keystroke that matches thousands of messages still draws only a screenful.
+var FIND = { page: 25 };
 // Each message's text folded for matching (lower case, accents gone), made once and kept
 // while the message is: a keystroke then costs a scan, not a fold of every message.
 var folded = new WeakMap();
@@ -22,6 +24,13 @@ function foldedOf(m) {
 // Where `query` (folded) occurs in `text`, in the text's own characters: [start, end) or null.
 function matchIn(text, query) {
   var s = String(text);
+  if (!query) return null;
+  // Most texts fold character for character: the places are the same in both.
+  var whole = fold(s);
+  if (whole.length === s.length) {
+    var i0 = whole.indexOf(query);
+    return i0 < 0 ? null : [i0, i0 + query.length];
+  }
   var out = '';
   var at = [];
   for (var i = 0; i < s.length;) {
@@ -73,52 +82,65 @@ function roomLabel(rid) {
 
 /*
  * A field over a list of choices, in the dialog. `opts`: kind (the card's kind), title,
- * label (the field's name), placeholder, items(typed) → [{ el, choose }], empty(typed)
- * → the line shown without results, summary(items, shown) → what a screen reader hears.
+ * label (the field's name), placeholder, items(typed) → [{ el() → its elements, choose }],
+ * empty(typed) → the line shown without results, summary(count) → what a screen reader
+ * hears.
  */
 function listDialog(opts) {
   var input = h('input', { type: 'search', 'aria-label': opts.label, placeholder: opts.placeholder, autocomplete: 'off', spellcheck: 'false', role: 'combobox', 'aria-expanded': 'true', 'aria-controls': 'pickList', 'aria-autocomplete': 'list' });
   var list = h('div', { id: 'pickList', class: 'pick-list', role: 'listbox', 'aria-label': opts.title });
   var note = h('p', { class: 'hint pick-note' });
-  var state = { items: [], sel: 0 };
-  function select(i) {
+  // all: every choice for what is typed; drawn: how many of them are in the list.
+  var state = { all: [], drawn: 0, sel: 0 };
+  function drawMoreChoices() {
+    var end = Math.min(state.all.length, state.drawn + FIND.page);
+    for (var i = state.drawn; i < end; i++) {
+      var item = state.all[i];
+      var el = h('div', { id: 'pick' + i, class: 'pick-opt', role: 'option', 'aria-selected': 'false' }, item.el());
+      el.addEventListener('mousedown', function (e) { e.preventDefault(); });
+      el.addEventListener('click', item.choose);
+      list.appendChild(el);
+    }
+    state.drawn = end;
+  }
+  function select(i, scroll) {
+    if (!state.all.length) return;
+    state.sel = Math.max(0, Math.min(state.all.length - 1, i));
+    if (state.sel >= state.drawn) drawMoreChoices();
     var opts2 = list.children;
-    if (!state.items.length) return;
-    state.sel = (i + state.items.length) % state.items.length;
     for (var k = 0; k < opts2.length; k++) {
       var on = k === state.sel;
       opts2[k].classList.toggle('on', on);
       opts2[k].setAttribute('aria-selected', on ? 'true' : 'false');
       if (on) {
         input.setAttribute('aria-activedescendant', opts2[k].id);
-        if (opts2[k].scrollIntoView) opts2[k].scrollIntoView({ block: 'nearest' });
+        if (scroll && opts2[k].scrollIntoView) opts2[k].scrollIntoView({ block: 'nearest' });
       }
     }
   }
   function fill() {
     var typed = input.value;
-    var all = opts.items(typed);
-    state.items = all.slice(0, FIND.shown);
+    state.all = opts.items(typed);
+    state.drawn = 0;
     list.textContent = '';
+    list.scrollTop = 0;
     input.removeAttribute('aria-activedescendant');
-    state.items.forEach(function (item, i) {
-      var el = h('div', { id: 'pick' + i, class: 'pick-opt', role: 'option', 'aria-selected': 'false' }, item.el);
-      el.addEventListener('mousedown', function (e) { e.preventDefault(); });
-      el.addEventListener('click', function () { item.choose(); });
-      list.appendChild(el);
-    });
-    note.textContent = all.length ? (all.length > state.items.length ? 'The newest ' + state.items.length + ' of ' + all.length + ' are shown.' : '') : opts.empty(typed);
-    select(0);
-    tell(opts.summary(all.length));
+    drawMoreChoices();
+    note.textContent = state.all.length ? '' : opts.empty(typed);
+    select(0, false);
+    tell(opts.summary(state.all.length));
   }
+  list.addEventListener('scroll', function () {
+    if (list.scrollTop + list.clientHeight >= list.scrollHeight - 40) drawMoreChoices();
+  }, { passive: true });
   input.addEventListener('input', fill);
   input.addEventListener('keydown', function (e) {
     if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
       e.preventDefault();
-      select(state.sel + (e.key === 'ArrowDown' ? 1 : -1));
+      select(state.sel + (e.key === 'ArrowDown' ? 1 : -1), true);
     } else if (e.key === 'Enter') {
       e.preventDefault();
-      if (state.items[state.sel]) state.items[state.sel].choose();
+      if (state.all[state.sel]) state.all[state.sel].choose();
     } else if (e.key === 'Escape') {
       // Only when Escape is not the black-out key: that one is handled before this.
       e.preventDefault();
@@ -134,6 +156,8 @@ function listDialog(opts) {
 
 function openSearch() {
   if (!S.unlocked || S.black || !D) return;
+  // Every text folded once as the search opens, so that no keystroke waits for it.
+  Object.keys(D.msgs).forEach(function (rid) { D.msgs[rid].forEach(function (m) { if (typeof m.text === 'string') foldedOf(m); }); });
   listDialog({
     kind: 'search',
     title: 'Search messages',
@@ -144,11 +168,13 @@ function openSearch() {
     items: function (typed) {
       return searchMessages(typed).map(function (r) {
         return {
-          el: [
+          el: function () {
+            return [
             h('div', { class: 'pick-head' }, h('bdi', { class: 'pick-room', text: drawnName(roomLabel(r.rid)) }), ' ',
               h('bdi', { class: 'pick-who', text: drawnName(nameOf(r.m.from)) }), ' ', h('span', { class: 'time', text: fmtTime(r.m.at) })),
             h('div', { class: 'pick-text' }, marked(shownText(r.m.text), typed)),
-          ],
+            ];
+          },
           choose: function () { showFound(r.rid, r.m); },
         };
       });
@@ -185,7 +211,7 @@ function openSwitcher() {
         return !q || fold(id === 'friends' ? 'Friends' : roomLabel(id)).indexOf(q) !== -1;
       }).map(function (id) {
         return {
-          el: h('bdi', { class: 'pick-room', text: id === 'friends' ? 'Friends' : drawnName(roomLabel(id)) }),
+          el: function () { return h('bdi', { class: 'pick-room', text: id === 'friends' ? 'Friends' : drawnName(roomLabel(id)) }); },
           choose: function () {
             closeModal();
             openView(id);
