@@ -116,6 +116,10 @@ test('own lines: sent, delivered to some of General, delivered to all once every
     const dv = line && line.querySelector('.dv');
     return dv ? [dv.textContent, dv.title] : null;
   }, text);
+  // A line from someone else is told to a screen reader with who wrote it.
+  await N.say(bo.page, 'hello from bo');
+  await N.waitLine(ann.page, 'hello from bo');
+  assert.equal((await ann.page.textContent('#announcer')).trim(), 'bo: hello from bo');
   await N.say(ann.page, 'everyone here');
   await ann.page.waitForFunction(() => [...document.querySelectorAll('#log .dv.done')].some((e) => e.closest('.m').querySelector('.text').textContent === 'everyone here'), null, { timeout: 30000 });
   assert.deepEqual(await mark('everyone here'), ['✓✓', 'Delivered']);
