@@ -359,14 +359,19 @@ test('theme lives in the header, appended once and kept in place', async () => {
 });
 
 test('saving', async (t) => {
-  await t.test('two save() calls 100 ms apart write once, 400 ms after the second', async () => {
+  // An unlocked vault on fake timers, counting its writes.
+  const unlocked = async () => {
     const store = memoryStore();
     await handMade(store, { pin: '1111', iter: 1000, data: { n: 0 } });
     const timers = fakeTimers();
     const { Vault, calls } = page(store, { timers });
     await Vault.load();
     await Vault.unlock('1111');
-    const writes = () => calls.filter((c) => c.name === 'msw_write_vault').length;
+    return { store, timers, Vault, writes: () => calls.filter((c) => c.name === 'msw_write_vault').length };
+  };
+
+  await t.test('two save() calls 100 ms apart write once, 400 ms after the second', async () => {
+    const { store, timers, Vault, writes } = await unlocked();
     Vault.data.n = 1;
     Vault.save();
     timers.advance(100);
@@ -385,13 +390,7 @@ test('saving', async (t) => {
   });
 
   await t.test('changes every 250 ms are still written, each within 2 s of being made', async () => {
-    const store = memoryStore();
-    await handMade(store, { pin: '1111', iter: 1000, data: { n: 0 } });
-    const timers = fakeTimers();
-    const { Vault, calls } = page(store, { timers });
-    await Vault.load();
-    await Vault.unlock('1111');
-    const writes = () => calls.filter((c) => c.name === 'msw_write_vault').length;
+    const { store, timers, Vault, writes } = await unlocked();
     for (let n = 1; n <= 20; n++) {
       Vault.data.n = n;
       Vault.save();
