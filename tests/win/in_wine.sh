@@ -11,9 +11,12 @@ prefix=$(mktemp -d "${TMPDIR:-/tmp}/msw-wine-XXXXXX") || exit 1
 # while that inode is still ours.
 xvfb_pid=
 cleanup() {
+  remove_prefix
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+}
+remove_prefix() {
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1
   WINEPREFIX="$prefix" timeout 30 wineserver -w >/dev/null 2>&1
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   server=$(stat -c '%d %i' "$prefix" 2>/dev/null | awk '{printf "server-%x-%x", $1, $2}')
   if [ -n "$server" ]; then
     for folder in /tmp/wine-*/"$server" "/tmp/.wine-$(id -u)/$server"; do
@@ -44,7 +47,21 @@ if [ "${MSW_WINE_DISPLAY:-0}" = 1 ]; then
   fi
   export DISPLAY=":$number"
 fi
-nice -n 19 wine "$@"
-rc=$?
+# A prefix whose first start failed to set up Wine itself ("could not load kernel32.dll",
+# seen now and then on a loaded machine) ran no test at all: the run gets one more prefix.
+for attempt in 1 2; do
+  nice -n 19 wine "$@" 2>"$prefix.err"
+  rc=$?
+  cat "$prefix.err" >&2
+  if [ "$attempt" = 1 ] && [ "$rc" != 0 ] && grep -q 'could not load kernel32.dll' "$prefix.err"; then
+    echo "in_wine.sh: Wine did not start in its new prefix; trying once more in a fresh one" >&2
+    rm -f "$prefix.err"
+    remove_prefix
+    mkdir "$prefix" || break
+    continue
+  fi
+  break
+done
+rm -f "$prefix.err"
 cleanup
 exit $rc
