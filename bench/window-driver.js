@@ -1,6 +1,5 @@
-// Run in the real page after bench/unlock-driver.js by bench/window_bench.cpp (through the
-// GTK module bench/page_driver_module.cpp): the page's relay connection goes to the
-// benchmark's relay (window.__mswBenchRelayPort) instead of the built-in address; once the
+// Run in the real page after bench/unlock-driver.js and bench/relay-steer.js by
+// bench/window_bench.cpp (through the GTK module bench/page_driver_module.cpp): once the
 // page is on the main screen and online, General is opened, the composer focused and
 // "ready@LOG/COMPOSER" reported (each as x,y,width,height of the page), so that the
 // benchmark knows which part of the window to watch and where to click. From then on,
@@ -10,18 +9,6 @@
   'use strict';
   if (window.__mswWindowDriven) return;
   window.__mswWindowDriven = true;
-  var port = window.__mswBenchRelayPort;
-  if (port) {
-    var Real = window.WebSocket;
-    var Steered = function (url, protocols) {
-      var u = new URL(url);
-      u.port = port;
-      return new Real(u.toString(), protocols);
-    };
-    Steered.prototype = Real.prototype;
-    ['CONNECTING', 'OPEN', 'CLOSING', 'CLOSED'].forEach(function (k) { Steered[k] = Real[k]; });
-    window.WebSocket = Steered;
-  }
   // One title a task at most: titles set in one task reach the host as the last one only.
   var reports = 0;
   var queue = [];

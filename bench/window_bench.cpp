@@ -13,7 +13,8 @@
 //     the program, the bare window showing the same page files (tests/browser/natives.js
 //     standing in for the native functions, joined and unlocked the same way), and the
 //     bare window showing the bare page.
-// The real page is driven by bench/unlock-driver.js and bench/window-driver.js, run in it
+// The real page is driven by bench/unlock-driver.js, bench/relay-steer.js and
+// bench/window-driver.js, run in it
 // by the GTK module libmsw_page_driver.so, so the program needs no hook of its own. Needs
 // a display large enough for four 1100x720 windows side by side (bench/window_run.sh
 // starts one). Prints figures and the load average; not a test.
@@ -193,7 +194,8 @@ std::string driver_for(const std::string &source, const std::string &dir, const 
                        const std::string &port, const std::string &name) {
   std::string path = dir + "/driver-" + name + ".js";
   bool ok = write_driver_file(path, {{"__mswBenchInvite", invite}, {"__mswBenchRelayPort", port}, {"__mswBenchName", name}},
-                              {source + "/bench/unlock-driver.js", source + "/bench/window-driver.js"});
+                              {source + "/bench/unlock-driver.js", source + "/bench/relay-steer.js",
+                               source + "/bench/window-driver.js"});
   return ok ? path : "";
 }
 

@@ -1,0 +1,73 @@
+#!/usr/bin/env node
+'use strict';
+// Benchmark: a burst of envelopes to one member, in Chromium and in the real window, in one
+// run against the real relay on loopback.
+//   node bench/chat-burst.bench.js [--burst N] [--rounds R] [--stall MS]
+// A Node member seals N messages (default 1,000) for one member alone with web/protocol.js
+// and sends them all at once, to a member in Chromium (the page with the native test
+// double) and to a member in the real window (build/mosswire under Xvfb through
+// WebDriver, see tests/browser/realhost.js), taking turns for R rounds (default 3; each
+// round adds N lines to that member's history). For each burst it prints the time until
+// the last line is drawn and until the last envelope is acknowledged, the vault writes and
+// ack frames, and while the burst arrives the longest main-thread task (Chromium reports
+// long tasks; WebKit does not) and the largest gap between animation frames, with the
+// load average. The relay's rate limits are lifted so the figures measure the client.
+// --stall MS holds each page's main thread for MS once, 200 ms into each burst, to check
+// that the figures see such a task.
+const os = require('os');
+const { chromium } = require('playwright-core');
+const H = require('../tests/browser/harness.js');
+const { unavailable } = require('../tests/browser/realhost.js');
+const { startRelay } = require('../tests/relay/helpers.js');
+const { arg, stats } = require('./figures.js');
+const { nodeMember, chromiumMember, windowMember, burst, burstText } = require('./chat-burst.js');
+
+const BURST = arg('burst', 1000);
+const ROUNDS = arg('rounds', 3);
+const STALL = arg('stall', 0);
+const load = () => os.loadavg().map((x) => x.toFixed(2)).join(' ');
+
+async function main() {
+  const owner = await H.makeOwner();
+  const relay = await startRelay({ ownerKey: owner.keys.sigPub, env: { RELAY_SEND_RATE: '100000', RELAY_SEND_BURST: '100000', RELAY_FRAME_RATE: '100000', RELAY_FRAME_BURST: '100000' } });
+  const site = await H.staticServer(H.pageFiles({ server: relay.url }));
+  const browser = await chromium.launch({
+    executablePath: '/usr/bin/chromium', headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-timer-throttling', '--disable-renderer-backgrounding'],
+  });
+  const why = unavailable();
+  let flood = null;
+  let real = null;
+  try {
+    flood = await nodeMember(owner, relay, 'flood');
+    const members = [Object.assign(await chromiumMember(browser, site, owner, relay, 'chromium'), { engine: 'Chromium' })];
+    if (why) console.log('  (the real window is left out: ' + why + ')');
+    else members.push(real = Object.assign(await windowMember(owner, relay, 'window'), { engine: 'real window' }));
+    console.log(`burst benchmark: ${BURST} envelopes to one member, ${ROUNDS} rounds, real relay on loopback${STALL ? `, a ${STALL} ms stall added to each burst` : ''}; load average ${load()}`);
+    for (const m of members) m.stall = STALL;
+    const results = new Map(members.map((m) => [m, []]));
+    let tag = 0;
+    for (let round = 0; round < ROUNDS; round++) {
+      for (const m of round % 2 ? members.slice().reverse() : members) {
+        const r = await burst(m, flood, owner.keys.sigPub, BURST, ++tag);
+        results.get(m).push(r);
+        console.log(`  ${m.engine.padEnd(12)} round ${round + 1}: ${burstText(r)}; load average ${load()}`);
+      }
+    }
+    console.log(`summary, load average ${load()}`);
+    for (const [m, rs] of results) {
+      const of = (key) => rs.map((r) => r[key]).filter((x) => x !== null);
+      const main = rs[0].longest !== null ? `longest task (0: none over 50 ms): ${stats(of('longest'))}; ` : '';
+      console.log(`  ${m.engine}: drawn: ${stats(of('drawn'))}; acknowledged: ${stats(of('acked'))};`);
+      console.log(`  ${''.padEnd(m.engine.length)}  ${main}largest frame gap: ${stats(of('gap'))}; vault writes ${of('writes').join('/')}, ack frames ${of('ackFrames').join('/')}`);
+    }
+  } finally {
+    if (flood) flood.s.ws.terminate();
+    if (real) await real.stop();
+    await browser.close();
+    await site.close();
+    await relay.stop();
+  }
+}
+
+main().catch((e) => { console.error(e); process.exit(1); });
