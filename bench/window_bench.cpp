@@ -23,7 +23,8 @@
 // Environment: POLL_US, the pause between two reads of the screen (default 1000);
 // BARE_DELAY_MS and BARE_BURN_MS add work to the bare page (see bench/bare-chat.html), to
 // check that the figures see what a page does; BARE_ENGINE_DEFAULTS=1 runs the bare window
-// with the engine's default settings instead of the program's way of painting.
+// with the engine's default settings instead of the program's way of painting; SHOTS=DIR
+// keeps each sample's first changed read of the log as DIR/TEXT.ppm.
 #include <X11/keysym.h>
 #include <signal.h>
 #include <stdio.h>
@@ -158,6 +159,11 @@ void sample(x_session *x, subject &s, subject *other, const std::string &text, i
   if (!quiet) fprintf(stderr, "%s: a log never stayed still for half a second before Return\n", s.name.c_str());
   double pressed = x_tap(x, XK_Return);
   double painted = region_wait_change(x, &s.log_region, poll_us, change_limit_ms);
+  if (const char *dir = getenv("SHOTS")) {
+    std::string file = std::string(dir) + "/" + text + ".ppm";
+    for (char &c : file) c = c == ' ' ? '-' : c;
+    region_save(&s.log_region, file.c_str());
+  }
   double reached = other ? region_wait_change(x, &other->log_region, poll_us, change_limit_ms) : -1;
   std::string mark = "mark line=" + text + " ";
   bool drawn = !read_line_with(s.out, mark, 5000).empty();

@@ -1,6 +1,7 @@
 #include "x_screen.h"
 
 #include <X11/Xutil.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -87,4 +88,17 @@ double region_wait_change(x_session *x, screen_region *r, int poll_us, int limit
     if (at > end) return -1;
     if (poll_us > 0) usleep(poll_us);
   }
+}
+
+bool region_save(const screen_region *r, const char *path) {
+  FILE *f = fopen(path, "wb");
+  if (!f) return false;
+  fprintf(f, "P6\n%d %d\n255\n", r->width, r->height);
+  for (int y = 0; y < r->height; y++)
+    for (int x = 0; x < r->width; x++) {
+      unsigned long p = XGetPixel(r->image, x, y);
+      unsigned char rgb[3] = {(unsigned char)(p >> 16), (unsigned char)(p >> 8), (unsigned char)p};
+      fwrite(rgb, 1, 3, f);
+    }
+  return fclose(f) == 0;
 }

@@ -28,3 +28,5 @@ bool region_settle(x_session *x, screen_region *r, int quiet_ms, int limit_ms);
 // Reads every poll_us until the rectangle differs from the kept reading; the
 // CLOCK_MONOTONIC ms of the read that first saw it differ, or -1 after limit_ms.
 double region_wait_change(x_session *x, screen_region *r, int poll_us, int limit_ms);
+// Writes the latest reading as a PPM picture (to see what a read saw).
+bool region_save(const screen_region *r, const char *path);
