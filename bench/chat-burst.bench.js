@@ -15,12 +15,10 @@
 // --stall MS holds each page's main thread for MS once, 200 ms into each burst, to check
 // that the figures see such a task.
 const os = require('os');
-const { chromium } = require('playwright-core');
 const H = require('../tests/browser/harness.js');
 const { unavailable } = require('../tests/browser/realhost.js');
-const { startRelay } = require('../tests/relay/helpers.js');
 const { arg, stats } = require('./figures.js');
-const { nodeMember, chromiumMember, windowMember, burst, burstText } = require('./chat-burst.js');
+const { chatSetUp, nodeMember, chromiumMember, windowMember, burst, burstText } = require('./chat-burst.js');
 
 const BURST = arg('burst', 1000);
 const ROUNDS = arg('rounds', 3);
@@ -29,12 +27,7 @@ const load = () => os.loadavg().map((x) => x.toFixed(2)).join(' ');
 
 async function main() {
   const owner = await H.makeOwner();
-  const relay = await startRelay({ ownerKey: owner.keys.sigPub, env: { RELAY_SEND_RATE: '100000', RELAY_SEND_BURST: '100000', RELAY_FRAME_RATE: '100000', RELAY_FRAME_BURST: '100000' } });
-  const site = await H.staticServer(H.pageFiles({ server: relay.url }));
-  const browser = await chromium.launch({
-    executablePath: '/usr/bin/chromium', headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-background-timer-throttling', '--disable-renderer-backgrounding'],
-  });
+  const { relay, site, browser, close } = await chatSetUp(owner);
   const why = unavailable();
   let flood = null;
   let real = null;
@@ -64,9 +57,7 @@ async function main() {
   } finally {
     if (flood) flood.s.ws.terminate();
     if (real) await real.stop();
-    await browser.close();
-    await site.close();
-    await relay.stop();
+    await close();
   }
 }
 

@@ -7,8 +7,10 @@
 // and how long the page's main thread was held while they arrived.
 const fs = require('fs');
 const path = require('path');
+const { chromium } = require('playwright-core');
 const H = require('../tests/browser/harness.js');
 const { startHost } = require('../tests/browser/realhost.js');
+const { startRelay } = require('../tests/relay/helpers.js');
 const { FrameSocket } = require('../tools/frames.js');
 const P = require('../web/protocol.js');
 const { pageSource } = require('./figures.js');
@@ -17,6 +19,25 @@ const { pageBenchWatch } = require('./page-vault.js');
 const relaySteer = fs.readFileSync(path.join(__dirname, 'relay-steer.js'), 'utf8');
 // How long a burst may take before its figures are taken as they are.
 const BURST_LIMIT_MS = 300000;
+
+// The real relay on loopback with its rate limits lifted (so that the figures measure the
+// client, not the limiter), the page files pointed at it, and Debian's Chromium with
+// `args` besides those every chat benchmark uses. `close` ends all three.
+async function chatSetUp(owner, args = []) {
+  const limits = { RELAY_SEND_RATE: '100000', RELAY_SEND_BURST: '100000', RELAY_FRAME_RATE: '100000', RELAY_FRAME_BURST: '100000' };
+  const relay = await startRelay({ ownerKey: owner.keys.sigPub, env: limits });
+  const site = await H.staticServer(H.pageFiles({ server: relay.url }));
+  const browser = await chromium.launch({
+    executablePath: '/usr/bin/chromium', headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-timer-throttling', '--disable-renderer-backgrounding', ...args],
+  });
+  const close = async () => {
+    await browser.close();
+    await site.close();
+    await relay.stop();
+  };
+  return { relay, site, browser, close };
+}
 
 async function nodeMember(owner, relay, name) {
   const keys = await P.generateKeys();
@@ -179,4 +200,4 @@ function burstText(r) {
     ` ${main}, largest gap between animation frames ${ms(r.gap)}` + (r.focused ? '' : ' (page not focused)');
 }
 
-module.exports = { nodeMember, chromiumMember, windowMember, burst, burstText };
+module.exports = { chatSetUp, nodeMember, chromiumMember, windowMember, burst, burstText };

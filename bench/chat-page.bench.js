@@ -13,10 +13,8 @@
 //   3. Vault.saveNow and the page's JavaScript heap with 3 rooms of 3,000 messages each.
 // The relay's send rate limit is lifted so the figures measure the client, not the limiter.
 const os = require('os');
-const { chromium } = require('playwright-core');
 const H = require('../tests/browser/harness.js');
-const { startRelay } = require('../tests/relay/helpers.js');
-const { nodeMember, chromiumMember, burst, burstText } = require('./chat-burst.js');
+const { chatSetUp, nodeMember, chromiumMember, burst, burstText } = require('./chat-burst.js');
 
 const args = process.argv.slice(2);
 const opt = (name, fallback) => { const i = args.indexOf(name); return i >= 0 ? Number(args[i + 1]) : fallback; };
@@ -62,12 +60,7 @@ async function latency(from, to, count, tag) {
 
 async function main() {
   const owner = await H.makeOwner();
-  const relay = await startRelay({ ownerKey: owner.keys.sigPub, env: { RELAY_SEND_RATE: '100000', RELAY_SEND_BURST: '100000', RELAY_FRAME_RATE: '100000', RELAY_FRAME_BURST: '100000' } });
-  const site = await H.staticServer(H.pageFiles({ server: relay.url }));
-  const browser = await chromium.launch({
-    executablePath: '/usr/bin/chromium', headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--enable-precise-memory-info', '--disable-background-timer-throttling', '--disable-renderer-backgrounding'],
-  });
+  const { relay, site, browser, close } = await chatSetUp(owner, ['--enable-precise-memory-info']);
   const nodes = [];
   try {
     const a = await pageMember(browser, site, owner, relay, 'ann');
@@ -110,9 +103,7 @@ async function main() {
       ` JS heap ${(mem.heap1 / 1048576).toFixed(1)} MiB (${((mem.heap1 - mem.heap0) / 1048576).toFixed(1)} MiB for the messages)`);
   } finally {
     for (const n of nodes) n.s.ws.terminate();
-    await browser.close();
-    await site.close();
-    await relay.stop();
+    await close();
   }
 }
 
