@@ -23,6 +23,7 @@ const BURST = opt('--burst', 1000);
 
 const pct = (xs, p) => { const s = [...xs].sort((a, b) => a - b); return s[Math.min(s.length - 1, Math.floor((p / 100) * s.length))]; };
 const ms = (x) => x.toFixed(1) + ' ms';
+const load = () => os.loadavg().map((x) => x.toFixed(2)).join(' ');
 
 // Records when each message text is first drawn in the log.
 const WATCH_LOG = () => {
@@ -65,7 +66,7 @@ async function main() {
   try {
     const a = await pageMember(browser, site, owner, relay, 'ann');
     const b = await pageMember(browser, site, owner, relay, 'bo');
-    console.log('chat page benchmark: ' + MESSAGES + ' messages, burst of ' + BURST + ', real relay on loopback');
+    console.log('chat page benchmark: ' + MESSAGES + ' messages, burst of ' + BURST + ', real relay on loopback; load average ' + load());
 
     const two = await latency(a, b, MESSAGES, 'two');
     console.log(`  Send -> drawn, General, 2 members:  p50 ${ms(pct(two, 50))}  p99 ${ms(pct(two, 99))}  max ${ms(Math.max(...two))}`);
@@ -79,7 +80,7 @@ async function main() {
 
     // The burst: a Node member seals each message for bo alone and sends them all at once.
     const r = await burst(b, nodes[0], owner.keys.sigPub, BURST, 1);
-    console.log(`  Burst of ${BURST} envelopes to one member: ${burstText(r)}; load average ${os.loadavg().map((x) => x.toFixed(2)).join(' ')}`);
+    console.log(`  Burst of ${BURST} envelopes to one member: ${burstText(r)}; load average ${load()}`);
 
     // saveNow and the heap with 3 rooms × 3,000 messages.
     const mem = await b.page.evaluate(async () => {
@@ -100,7 +101,7 @@ async function main() {
       return { save: times[2], heap0, heap1: performance.memory.usedJSHeapSize, size };
     });
     console.log(`  Vault.saveNow with 3 rooms x 3000 messages: median ${ms(mem.save)} (vault file ${(mem.size / 1048576).toFixed(2)} MiB);` +
-      ` JS heap ${(mem.heap1 / 1048576).toFixed(1)} MiB (${((mem.heap1 - mem.heap0) / 1048576).toFixed(1)} MiB for the messages)`);
+      ` JS heap ${(mem.heap1 / 1048576).toFixed(1)} MiB (${((mem.heap1 - mem.heap0) / 1048576).toFixed(1)} MiB for the messages); load average ${load()}`);
   } finally {
     for (const n of nodes) n.s.ws.terminate();
     await close();

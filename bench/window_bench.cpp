@@ -159,12 +159,14 @@ void sample(x_session *x, subject &s, subject *other, const std::string &text, i
   if (!quiet) fprintf(stderr, "%s: a log never stayed still for half a second before Return\n", s.name.c_str());
   double pressed = x_tap(x, XK_Return);
   double painted = region_wait_change(x, &s.log_region, poll_us, change_limit_ms);
+  // The other member's log is read once the sender's has changed: should it show the
+  // line first, its time is that of the first read after the sender's change.
+  double reached = other ? region_wait_change(x, &other->log_region, poll_us, change_limit_ms) : -1;
   if (const char *dir = getenv("SHOTS")) {
     std::string file = std::string(dir) + "/" + text + ".ppm";
     for (char &c : file) c = c == ' ' ? '-' : c;
     region_save(&s.log_region, file.c_str());
   }
-  double reached = other ? region_wait_change(x, &other->log_region, poll_us, change_limit_ms) : -1;
   std::string mark = "mark line=" + text + " ";
   bool drawn = !read_line_with(s.out, mark, 5000).empty();
   bool arrived = other && !read_line_with(other->out, mark, 10000).empty();
