@@ -1,6 +1,6 @@
 // A bare WebKitGTK window: the engine's defaults, no host around it. The memory and
 // start-up benchmark runs it beside the program to see what the host and its engine
-// settings add. It loads one address (a file:// page) and prints, like the window-test
+// settings add; the window benchmark, to see how fast and how idle the same engine gets. It loads one address (a file:// page) and prints, like the window-test
 // variant of the program, "mark NAME NANOSECONDS" (CLOCK_MONOTONIC) when the page calls
 // window.msw_mark(NAME). Each SCRIPT file is added like the program's own scripts: at the
 // start of every document of the top frame. SIGTERM ends it as the program ends, through
