@@ -6,16 +6,15 @@
 //   1. Send → line drawn in the other member's page, p50/p99 over N messages in General,
 //      with 2 members, and with 20 (18 of them Node clients that sign in with real
 //      certificates and acknowledge what they get);
-//   2. a burst of envelopes to one member: vault writes and ack frames it caused, and the
-//      time until the last line is drawn and the last envelope acknowledged;
+//   2. a burst of envelopes to one member: the time until the last line is drawn and the
+//      last envelope acknowledged, the vault writes and ack frames it caused, and the longest
+//      main-thread task and largest gap between animation frames while it arrived
+//      (bench/chat-burst.bench.js runs it in the real window too);
 //   3. Vault.saveNow and the page's JavaScript heap with 3 rooms of 3,000 messages each.
 // The relay's send rate limit is lifted so the figures measure the client, not the limiter.
-const path = require('path');
-const { chromium } = require('playwright-core');
+const os = require('os');
 const H = require('../tests/browser/harness.js');
-const { startRelay } = require('../tests/relay/helpers.js');
-const { FrameSocket } = require('../tools/frames.js');
-const P = require('../web/protocol.js');
+const { chatSetUp, nodeMember, chromiumMember, burst, burstText } = require('./chat-burst.js');
 
 const args = process.argv.slice(2);
 const opt = (name, fallback) => { const i = args.indexOf(name); return i >= 0 ? Number(args[i + 1]) : fallback; };
@@ -24,15 +23,7 @@ const BURST = opt('--burst', 1000);
 
 const pct = (xs, p) => { const s = [...xs].sort((a, b) => a - b); return s[Math.min(s.length - 1, Math.floor((p / 100) * s.length))]; };
 const ms = (x) => x.toFixed(1) + ' ms';
-
-// Counts the frames each page sends, by type, before any page script runs.
-const COUNT_FRAMES = `
-  window.__sent = {};
-  const realSend = WebSocket.prototype.send;
-  WebSocket.prototype.send = function (text) {
-    try { const t = JSON.parse(text).t; window.__sent[t] = (window.__sent[t] || 0) + 1; } catch (e) {}
-    return realSend.call(this, text);
-  };`;
+const load = () => os.loadavg().map((x) => x.toFixed(2)).join(' ');
 
 // Records when each message text is first drawn in the log.
 const WATCH_LOG = () => {
@@ -46,39 +37,10 @@ const WATCH_LOG = () => {
   }).observe(document.getElementById('log'), { childList: true });
 };
 
-async function nodeMember(owner, relay, name) {
-  const keys = await P.generateKeys();
-  const cert = await P.acceptInvite(await P.makeInvite(owner.cert, owner.keys, 24), keys, name);
-  const id = await P.idOf(keys.sigPub);
-  const s = await FrameSocket.open(relay.url);
-  const hello = await s.next('hello', 15000);
-  s.send({ t: 'auth', v: '1.1.8', cert, sig: await P.sign(keys.sigPriv, ['msw-auth', hello.nonce]), dir: [], removals: null, ann: [], spoken: [] });
-  await s.next(['welcome'], 15000);
-  const m = { id, keys, cert, s, box: P.createBox(id, keys.ecdhPriv), got: 0 };
-  s.onFrame = (f) => {
-    if (f.t === 'env') { m.got++; s.send({ t: 'ack', eids: [f.eid] }); }
-    return false;
-  };
+async function pageMember(browser, site, owner, relay, name) {
+  const m = await chromiumMember(browser, site, owner, relay, name);
+  await m.page.evaluate(WATCH_LOG);
   return m;
-}
-
-async function pageMember(browser, site, owner, name) {
-  const context = await browser.newContext({ viewport: { width: 1100, height: 720 } });
-  await context.addInitScript({ content: require('fs').readFileSync(path.join(__dirname, '../tests/browser/natives.js'), 'utf8') + `
-    (function () {
-      var store = { get: function (n) { return localStorage.getItem('msw:' + n); }, set: function (n, t) { localStorage.setItem('msw:' + n, t); }, del: function (n) { localStorage.removeItem('msw:' + n); } };
-      window.__mswCalls = [];
-      var natives = mswNativeDouble({ store: store, calls: window.__mswCalls });
-      Object.keys(natives).forEach(function (n) { window[n] = natives[n]; });
-    })();` + COUNT_FRAMES });
-  const page = await context.newPage();
-  await page.goto(site.url + 'index.html');
-  await H.joinWith(page, await H.longInvite(owner), name, '2468');
-  await page.waitForSelector('#netDot.dot.on', { timeout: 60000 });
-  await page.click('#navGeneral');
-  await page.evaluate(WATCH_LOG);
-  const id = await page.evaluate(() => Vault.data.me);
-  return { page, context, id, name };
 }
 
 async function latency(from, to, count, tag) {
@@ -99,17 +61,12 @@ async function latency(from, to, count, tag) {
 
 async function main() {
   const owner = await H.makeOwner();
-  const relay = await startRelay({ ownerKey: owner.keys.sigPub, env: { RELAY_SEND_RATE: '100000', RELAY_SEND_BURST: '100000', RELAY_FRAME_RATE: '100000', RELAY_FRAME_BURST: '100000' } });
-  const site = await H.staticServer(H.pageFiles({ server: relay.url }));
-  const browser = await chromium.launch({
-    executablePath: '/usr/bin/chromium', headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--enable-precise-memory-info', '--disable-background-timer-throttling', '--disable-renderer-backgrounding'],
-  });
+  const { relay, site, browser, close } = await chatSetUp(owner, ['--enable-precise-memory-info']);
   const nodes = [];
   try {
-    const a = await pageMember(browser, site, owner, 'ann');
-    const b = await pageMember(browser, site, owner, 'bo');
-    console.log('chat page benchmark: ' + MESSAGES + ' messages, burst of ' + BURST + ', real relay on loopback');
+    const a = await pageMember(browser, site, owner, relay, 'ann');
+    const b = await pageMember(browser, site, owner, relay, 'bo');
+    console.log('chat page benchmark: ' + MESSAGES + ' messages, burst of ' + BURST + ', real relay on loopback; load average ' + load());
 
     const two = await latency(a, b, MESSAGES, 'two');
     console.log(`  Send -> drawn, General, 2 members:  p50 ${ms(pct(two, 50))}  p99 ${ms(pct(two, 99))}  max ${ms(Math.max(...two))}`);
@@ -122,34 +79,8 @@ async function main() {
       (gotAll ? '' : '  (some Node members missed messages)'));
 
     // The burst: a Node member seals each message for bo alone and sends them all at once.
-    const flood = nodes[0];
-    const bInfo = await P.verifyCert(await b.page.evaluate(() => Vault.data.cert), owner.keys.sigPub);
-    await b.page.evaluate(() => { window.__sent = {}; window.__mswCalls.length = 0; });
-    const frames = [];
-    for (let i = 0; i < BURST; i++) {
-      const sealed = await flood.box.seal({ k: 'msg', room: 'general', mid: 'burst' + i, text: 'burst ' + i, q: i.toString(16).padStart(16, '0'), at: Date.now() },
-        [{ id: bInfo.id, ecdh: bInfo.ecdh }]);
-      frames.push({ t: 'send', iv: sealed.iv, ct: sealed.ct, keys: sealed.keys });
-    }
-    const t0 = Date.now();
-    for (const f of frames) flood.s.send(f);
-    const last = 'burst ' + (BURST - 1);
-    await b.page.waitForFunction((t) => t in window.__seen, last, { timeout: 120000, polling: 100 });
-    const drawn = (await b.page.evaluate((t) => window.__seen[t], last)) - t0;
-    await b.page.waitForFunction(() => (window.__sent.ack || 0) > 0 && window.__mswCalls.filter((c) => c.name === 'msw_write_vault').length > 0, null, { timeout: 60000 });
-    // Acknowledged: the relay holds nothing more for bo once every id has been acked; the
-    // page's ack batches end 300 ms after the last envelope.
-    let acked = null;
-    const deadline = Date.now() + 60000;
-    while (Date.now() < deadline) {
-      const st = await b.page.evaluate(() => ({ acks: window.__sent.ack || 0 }));
-      await new Promise((r) => setTimeout(r, 50));
-      const again = await b.page.evaluate(() => ({ acks: window.__sent.ack || 0 }));
-      if (again.acks === st.acks && Date.now() - t0 > drawn + 400) { acked = Date.now() - t0 - 50; break; }
-    }
-    const counts = await b.page.evaluate(() => ({ acks: window.__sent.ack || 0, writes: window.__mswCalls.filter((c) => c.name === 'msw_write_vault').length }));
-    console.log(`  Burst of ${BURST} envelopes to one member: last drawn after ${ms(drawn)}, acknowledged by ${acked === null ? '?' : ms(acked)};` +
-      ` ${counts.writes} vault writes, ${counts.acks} ack frames`);
+    const r = await burst(b, nodes[0], owner.keys.sigPub, BURST, 1);
+    console.log(`  Burst of ${BURST} envelopes to one member: ${burstText(r)}; load average ${load()}`);
 
     // saveNow and the heap with 3 rooms × 3,000 messages.
     const mem = await b.page.evaluate(async () => {
@@ -170,12 +101,10 @@ async function main() {
       return { save: times[2], heap0, heap1: performance.memory.usedJSHeapSize, size };
     });
     console.log(`  Vault.saveNow with 3 rooms x 3000 messages: median ${ms(mem.save)} (vault file ${(mem.size / 1048576).toFixed(2)} MiB);` +
-      ` JS heap ${(mem.heap1 / 1048576).toFixed(1)} MiB (${((mem.heap1 - mem.heap0) / 1048576).toFixed(1)} MiB for the messages)`);
+      ` JS heap ${(mem.heap1 / 1048576).toFixed(1)} MiB (${((mem.heap1 - mem.heap0) / 1048576).toFixed(1)} MiB for the messages); load average ${load()}`);
   } finally {
     for (const n of nodes) n.s.ws.terminate();
-    await browser.close();
-    await site.close();
-    await relay.stop();
+    await close();
   }
 }
 

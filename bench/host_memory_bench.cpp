@@ -15,18 +15,17 @@
 // /proc/PID/smaps_rollup. Prints figures and the load average; not a test.
 //
 //   host_memory_bench SOURCE_DIR BUILD_DIR INVITE_CODE [ROUNDS]
-#include <dirent.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench_figures.h"
+#include "driver_file.h"
+#include "proc_tree.h"
 #include "process_util.h"
 
 namespace {
@@ -38,32 +37,6 @@ struct memory {
   int processes = 0;
   std::string detail;  // each process's name and private memory
 };
-
-std::vector<pid_t> tree_of(pid_t root) {
-  std::multimap<pid_t, pid_t> children;
-  DIR *proc = opendir("/proc");
-  while (dirent *e = proc ? readdir(proc) : nullptr) {
-    pid_t pid = atoi(e->d_name);
-    if (pid <= 0) continue;
-    char path[64], text[512];
-    snprintf(path, sizeof path, "/proc/%d/stat", pid);
-    FILE *f = fopen(path, "r");
-    if (!f) continue;
-    size_t n = fread(text, 1, sizeof text - 1, f);
-    fclose(f);
-    text[n] = 0;
-    const char *close_paren = strrchr(text, ')');  // the name may hold spaces and parens
-    int ppid = 0;
-    if (close_paren && sscanf(close_paren + 2, "%*c %d", &ppid) == 1) children.emplace(ppid, pid);
-  }
-  if (proc) closedir(proc);
-  std::vector<pid_t> tree{root};
-  for (size_t i = 0; i < tree.size(); i++) {
-    auto range = children.equal_range(tree[i]);
-    for (auto it = range.first; it != range.second; ++it) tree.push_back(it->second);
-  }
-  return tree;
-}
 
 memory measure(pid_t root) {
   memory m;
@@ -83,13 +56,7 @@ memory measure(pid_t root) {
       if (sscanf(line, "Pss: %ld", &kb) == 1) m.pss_kb += kb;
     }
     fclose(f);
-    char name[64] = "?";
-    snprintf(path, sizeof path, "/proc/%d/comm", pid);
-    if (FILE *c = fopen(path, "r")) {
-      if (fgets(name, sizeof name, c)) name[strcspn(name, "\n")] = 0;
-      fclose(c);
-    }
-    if (private_kb >= 1024) m.detail += std::string(m.detail.empty() ? "" : ", ") + name + " " +
+    if (private_kb >= 1024) m.detail += std::string(m.detail.empty() ? "" : ", ") + process_name(pid) + " " +
                                         std::to_string(private_kb / 1024) + " MB";
   }
   return m;
@@ -178,24 +145,6 @@ void run_unlocked(subject &s, const std::vector<std::string> &driven) {
   stop(pid, out);
 }
 
-std::string load_average() {
-  char text[128] = "";
-  FILE *f = fopen("/proc/loadavg", "r");
-  if (f) {
-    if (!fgets(text, sizeof text, f)) text[0] = 0;
-    fclose(f);
-  }
-  std::string s = text;
-  while (!s.empty() && s.back() == '\n') s.pop_back();
-  return s;
-}
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -210,20 +159,9 @@ int main(int argc, char **argv) {
   // The driver script with this run's invite code in front.
   temp_home work;
   std::string driver = work.dir + "/driver.js";
-  {
-    std::string code = argv[3];
-    FILE *f = fopen(driver.c_str(), "w");
-    FILE *in = fopen((source + "/bench/unlock-driver.js").c_str(), "r");
-    if (!f || !in || code.find_first_of("'\\\n") != std::string::npos) {
-      fprintf(stderr, "cannot write the page driver\n");
-      return 1;
-    }
-    fprintf(f, "window.__mswBenchInvite = '%s';\n", code.c_str());
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, in)) > 0) fwrite(chunk, 1, n, f);
-    fclose(in);
-    fclose(f);
+  if (!write_driver_file(driver, {{"__mswBenchInvite", argv[3]}}, {source + "/bench/unlock-driver.js"})) {
+    fprintf(stderr, "cannot write the page driver\n");
+    return 1;
   }
   std::vector<std::string> driven = {"GTK_MODULES=" + build + "/bench/libmsw_page_driver.so",
                                      "MSW_PAGE_DRIVER=" + driver};

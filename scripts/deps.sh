@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake pkg-config ninja-build clang libclang-rt-14-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev libnotify-dev
-  libsecret-1-dev libcurl4-openssl-dev libssl-dev libx11-dev libgtest-dev googletest
+  libsecret-1-dev libcurl4-openssl-dev libssl-dev libx11-dev libxtst-dev libxext-dev libgtest-dev googletest
   xvfb xauth xdotool x11-utils webkit2gtk-driver chromium dbus dbus-x11 gnome-keyring
   libsecret-tools openssl python3-cryptography python3-gi gir1.2-atspi-2.0 at-spi2-core ca-certificates nodejs npm strace
   python3 make g++ util-linux
