@@ -166,6 +166,16 @@ function changed(topic, detail) {
 
 function storeNow() { return Vault.saveNow(); }
 
+// Written as soon as the frame that shows the change is drawn: soon, without holding up
+// that frame with the work of a write.
+function storeAfterFrame() {
+  var go = function () {
+    storeNow().catch(function (e) { console.error('mosswire: saving failed:', e && e.message); });
+  };
+  if (typeof requestAnimationFrame === 'function' && !document.hidden) requestAnimationFrame(function () { setTimeout(go, 0); });
+  else setTimeout(go, 0);
+}
+
 // ---- messages ----
 
 // Appends a message to a room's list unless the same sender's same id is there already;

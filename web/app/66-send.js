@@ -135,13 +135,14 @@ function post(rid, body) {
   if (body.gif) m.gif = body.gif;
   if (S.reply && S.reply.rid === rid) m.re = { mid: S.reply.mid, from: S.reply.from, text: cut(S.reply.text, REPLY_TEXT) };
   if (S.reply) setReply(null);
-  if (!recipients(room).length) {
-    delete m.st;
-    addMsg(rid, m);
-    return true;
-  }
+  var alone = !recipients(room).length;
+  if (alone) delete m.st;
   addMsg(rid, m);
-  deliver(rid, m).catch(function (e) { console.error('mosswire: sending failed:', e); });
+  // What a person wrote is written to disk at once, not with the next batch of changes:
+  // an end that takes the page's own process with it (a logout ending every process of
+  // the session at once) leaves no time to store it then.
+  storeAfterFrame();
+  if (!alone) deliver(rid, m).catch(function (e) { console.error('mosswire: sending failed:', e); });
   return true;
 }
 
