@@ -69,7 +69,7 @@ function onFrameText(ws, data) {
   if (S.unlocked && D && Object.prototype.hasOwnProperty.call(EARLY, f.t)) {
     try { EARLY[f.t](f); } catch (e) { /* the frame's handler meets the same problem */ }
   }
-  net.queue = net.queue.then(function () {
+  net.queue = net.queue.then(breather).then(function () {
     if (!S.unlocked || !D) return undefined;
     var handler = Object.prototype.hasOwnProperty.call(FRAMES, f.t) ? FRAMES[f.t] : null;
     return handler ? handler(f, ws) : undefined;
