@@ -82,6 +82,17 @@ test('automatic answers: one per change of state, one control per member, within
     eq(friendEntries(w, ann).map((e) => e.payload.op), ['cancel']);
   });
 
+  await t.test('a vault from before keeps only the newest control waiting for each member', async () => {
+    const w = await make();
+    const entry = (p, at, op) => ({ payload: { k: 'friend', op, q: 'x', at }, to: [p.id], at, ttl: DAY, sent: at, wait: 1, boot: null });
+    for (let i = 0; i < 300; i++) w.D.outbox['a' + i] = entry(ann, 1000 + ((i * 7) % 300), 'accept');
+    w.D.outbox.b = entry(bo, 5, 'request');
+    w.D.outbox.m = { payload: { k: 'msg' }, to: [ann.id], at: 1, ttl: DAY, sent: 1, wait: 1, boot: null };
+    assert.equal(w.app.normalise(w.D, w.clock.now()), true);
+    eq(Object.values(w.D.outbox).map((e) => [e.payload.k, e.to[0] === ann.id ? 'ann' : 'bo', e.at]).sort(),
+      [['friend', 'ann', 1299], ['friend', 'bo', 5], ['msg', 'ann', 1]]);
+  });
+
   await t.test('one sender keeps at most RECEIPTS_KEPT receipts waiting, the newest', async () => {
     const w = await make();
     const n = w.app.RECEIPTS_KEPT + 100;
@@ -174,7 +185,7 @@ test("a quote shows the reader's own copy, or else the quoting member's words, m
 test('group names that read as General or Announcements are refused', async () => {
   const w = await make();
   w.D.friends[ann.id] = 'friend';
-  const names = ['General', '# General', 'gen-eral', 'Ｇｅｎｅｒａｌ', 'G\u0435n\u0435r\u0430l', 'Génér4l', 'ANNOUNCEMENTS!', 'Announcement',
+  const names = ['General', '# General', 'gen-eral', 'Ｇｅｎｅｒａｌ', 'G\u0435n\u0435r\u0430l', 'Génér4l', 'ɢᴇɴᴇʀᴀʟ', 'ANNOUNCEMENTS!', 'Announcement',
     'General chat', 'Generals', 'News'];
   const envs = [];
   for (let i = 0; i < names.length; i++) envs.push(await w.env(ann, { k: 'room', room: { id: gidOf(i + 1), name: names[i], members: [ann.id, cy.id], rv: 1 } }));

@@ -53,12 +53,13 @@ var ROOM_ID = /^(general|announcements|dm:[0-9a-f]{32}:[0-9a-f]{32}|g:[0-9a-f]{3
 // ahead would lock the group, as no later change could ever carry a higher one.
 var RV_AHEAD = 24 * 3600000;
 
-// Characters that read as letters of the fixed rooms' names: Cyrillic and Greek look-alikes
-// and digits.
+// Characters that read as letters of the fixed rooms' names: Cyrillic and Greek look-alikes,
+// small capitals and digits.
 var LOOKALIKE = {
   'а': 'a', 'е': 'e', 'о': 'o', 'с': 'c', 'ѕ': 's', 'і': 'i', 'ӏ': 'l', 'ո': 'n', 'ս': 'u', 'ɡ': 'g', 'ց': 'g',
   'α': 'a', 'ε': 'e', 'ο': 'o', 'ι': 'i', 'η': 'n', 'μ': 'u', 'τ': 't',
-  '0': 'o', '1': 'l', '3': 'e', '4': 'a', '5': 's', '7': 't', '9': 'g',
+  'м': 'm', 'т': 't', 'ɢ': 'g', 'ᴇ': 'e', 'ɴ': 'n', 'ʀ': 'r', 'ᴀ': 'a', 'ʟ': 'l', 'ᴏ': 'o', 'ᴜ': 'u', 'ᴄ': 'c', 'ᴍ': 'm',
+  'ᴛ': 't', 'ꜱ': 's', '0': 'o', '1': 'l', '3': 'e', '4': 'a', '5': 's', '7': 't', '9': 'g',
 };
 
 // Whether a name reads as General or Announcements, whatever its case, spacing, marks,
@@ -98,9 +99,17 @@ function repairRooms(d, now) {
     var kept = list.filter(function (m) { return isPlainObject(m) && typeof m.text === 'string'; });
     if (kept.length !== list.length) { d.msgs[id] = kept; changed = true; }
   });
+  // One friend control waiting for each member, the newest: a vault from before that rule
+  // may hold thousands, each to be sent again.
+  var control = {};
   Object.keys(d.outbox).forEach(function (q) {
     var e = d.outbox[q];
-    if (!isPlainObject(e) || !isPlainObject(e.payload) || !Array.isArray(e.to)) { delete d.outbox[q]; changed = true; }
+    if (!isPlainObject(e) || !isPlainObject(e.payload) || !Array.isArray(e.to)) { delete d.outbox[q]; changed = true; return; }
+    if (e.payload.k !== 'friend' || e.to.length !== 1) return;
+    var older = control[e.to[0]];
+    if (older && d.outbox[older].at > e.at) { delete d.outbox[q]; changed = true; return; }
+    if (older) { delete d.outbox[older]; changed = true; }
+    control[e.to[0]] = q;
   });
   Object.keys(d.receipts).forEach(function (from) {
     if (!Array.isArray(d.receipts[from])) { delete d.receipts[from]; changed = true; }
