@@ -15,8 +15,6 @@
 // The relay's send and queue limits are lifted so that the flood arrives as fast as the
 // page can take it: the figures are the page's.
 const os = require('os');
-const path = require('path');
-const fs = require('fs');
 const { chromium } = require('playwright-core');
 const H = require('../tests/browser/harness.js');
 const { startRelay } = require('../tests/relay/helpers.js');
@@ -47,16 +45,7 @@ const WATCH = `
   };`;
 
 async function victim(browser, site, owner) {
-  const context = await browser.newContext({ viewport: { width: 1100, height: 720 } });
-  await context.addInitScript({ content: fs.readFileSync(path.join(__dirname, '../tests/browser/natives.js'), 'utf8') + `
-    (function () {
-      var store = { get: function (n) { return localStorage.getItem('msw:' + n); }, set: function (n, t) { localStorage.setItem('msw:' + n, t); }, del: function (n) { localStorage.removeItem('msw:' + n); } };
-      window.__mswCalls = [];
-      var natives = mswNativeDouble({ store: store, calls: window.__mswCalls });
-      Object.keys(natives).forEach(function (n) { window[n] = natives[n]; });
-    })();` + WATCH });
-  const page = await context.newPage();
-  await page.goto(site.url + 'index.html');
+  const { page } = await H.openPage(browser, site.url + 'index.html', { init: WATCH });
   await H.joinWith(page, await H.longInvite(owner), 'vic', '2468');
   await page.waitForSelector('#netDot.dot.on', { timeout: 60000 });
   await page.click('#navGeneral');

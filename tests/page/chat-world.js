@@ -189,4 +189,10 @@ async function world({ owner, people, me, start = Date.UTC(2026, 0, 10), exports
   return w;
 }
 
-module.exports = { P, world, person, makeOwner, fakeClock };
+// An owner and members with these names, made once for a test file.
+async function cast(...names) {
+  const owner = await makeOwner();
+  return { owner, people: await Promise.all(names.map((n) => person(owner, n))) };
+}
+
+module.exports = { P, world, person, makeOwner, fakeClock, cast };

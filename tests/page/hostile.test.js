@@ -6,21 +6,15 @@
 // a group taken away.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { world, person, makeOwner } = require('./chat-world.js');
+const { world, person, cast } = require('./chat-world.js');
 
 const plain = (x) => JSON.parse(JSON.stringify(x));
 const eq = (a, b, msg) => assert.deepEqual(plain(a), plain(b), msg);
 const DAY = 24 * 3600000;
 const EXPORTS = ['normalise', 'lineOf', 'drawComposer', 'groupDialog', 'HISTORY_BUDGET', 'msgSize', 'RECEIPTS_KEPT', 'ANSWERS'];
 
-let owner;
-let cy;
-let ann;
-let bo;
-test.before(async () => {
-  owner = await makeOwner();
-  [cy, ann, bo] = await Promise.all(['cy', 'ann', 'bo'].map((n) => person(owner, n)));
-});
+let owner, cy, ann, bo;
+test.before(async () => ({ owner, people: [cy, ann, bo] } = await cast('cy', 'ann', 'bo')));
 
 async function make(people = [cy, ann, bo], opts = {}) {
   const w = await world(Object.assign({ owner, people, me: cy, exports: EXPORTS }, opts));
