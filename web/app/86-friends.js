@@ -30,7 +30,6 @@ async function sendControl(id, payload) {
     return false;
   }
   if (sent && D) older.forEach(function (q) { if (own(D.outbox, q)) dropOutbox(q); });
-  if (sent && payload.op === 'accept') accepted.add(id);
   return sent;
 }
 
