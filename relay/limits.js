@@ -74,8 +74,8 @@ module.exports = Object.freeze({
   SPARE_FDS: 64,
   // Per member id, kept across its connections (so signing in again refills nothing):
   // send frames (a token bucket: burst, then a steady rate per second), frames of any
-  // kind, and sign-ins. Clients pace resends at 300 to 400 ms, but one receipt batch
-  // sends a receipt to every sender it heard from at once: up to one per member online.
+  // kind, and sign-ins. Clients pace resends at 300 to 400 ms, and send their automatic
+  // answers (receipts, accepts) from a budget of their own: 20 at once, then 2 a second.
   // A client reconnects after 1.5 s at the earliest, backing off to 10 s.
   SEND_BURST: envInt('RELAY_SEND_BURST', 200),
   SEND_RATE: envInt('RELAY_SEND_RATE', 10),

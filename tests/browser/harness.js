@@ -133,11 +133,12 @@ async function launch() {
   };
 }
 
-// A fresh profile (empty native files) with the double installed; `problems` gathers every
-// console error, page error and CSP violation the page reports.
+// A fresh profile (empty native files) with the double installed, and `opts.init` (script
+// text) run before the page's own scripts; `problems` gathers every console error, page
+// error and CSP violation the page reports.
 async function openPage(browser, url, opts = {}) {
   const context = await browser.newContext({ viewport: { width: 1100, height: 720 }, reducedMotion: opts.reducedMotion });
-  await context.addInitScript({ content: DOUBLE + INSTALL });
+  await context.addInitScript({ content: DOUBLE + INSTALL + (opts.init || '') });
   const page = await context.newPage();
   const problems = [];
   page.on('console', (m) => {

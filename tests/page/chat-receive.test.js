@@ -164,13 +164,14 @@ test('notifications, unread counts and mentions', async (t) => {
   w.D.settings.previews = false;
   const dm = 'dm:' + [cy.id, ann.id].sort().join(':');
   await w.feed(await w.env(ann, { k: 'msg', room: dm, mid: '5', text: 'psst' }));
-  await t.test('titles and bodies', () => {
+  await w.clock.advance(5000);
+  await t.test('titles and bodies; a second one from the same member and room waits for the first to settle', () => {
     eq(w.notes, [
       ['ann mentioned you in General', 'hey @cy.'],
-      ['ann replied to you in General', 'sure'],
       ['Team', 'bo added you to a group chat'],
       ['bo in Team', 'in the group'],
       ['ann', 'Sent you a message'],
+      ['ann replied to you in General', 'sure'],
     ]);
   });
   await t.test('unread counts and the mention mark', () => {

@@ -117,7 +117,7 @@ async function makeOwner() {
 
 // Loads the app for `me` (one of `people`), unlocked and signed in on a fake socket.
 // `exports` and `natives` add to the defaults, for sections beyond the core.
-async function world({ owner, people, me, start = Date.UTC(2026, 0, 10), exports = [], natives: more = {}, config }) {
+async function world({ owner, people, me, start = Date.UTC(2026, 0, 10), exports = [], natives: more = {}, globals = {}, config }) {
   const w = { sockets: [], frames: [], writes: 0, failNow: false, notes: [], errors: [] };
   const track = { busy: 0 };
   const TP = trackedProto(track);
@@ -144,6 +144,7 @@ async function world({ owner, people, me, start = Date.UTC(2026, 0, 10), exports
       clearInterval: w.clock.clearTimeout, Date: w.clock.Date, MswProto: TP, Vault: vault, WebSocket: socketClass(w), console: quiet,
       // Frames come as soon as the page's work has settled, outside the fake clock.
       requestAnimationFrame: (fn) => setImmediate(() => fn(0)),
+      ...globals,
     },
   });
   const D = app.initialData(owner.keys.sigPub, me.id, me.keys, me.cert, { g: {}, k: '' });
@@ -188,4 +189,10 @@ async function world({ owner, people, me, start = Date.UTC(2026, 0, 10), exports
   return w;
 }
 
-module.exports = { P, world, person, makeOwner, fakeClock };
+// An owner and members with these names, made once for a test file.
+async function cast(...names) {
+  const owner = await makeOwner();
+  return { owner, people: await Promise.all(names.map((n) => person(owner, n))) };
+}
+
+module.exports = { P, world, person, makeOwner, fakeClock, cast };

@@ -363,20 +363,29 @@ function batcher(wait, most, run) {
   };
 }
 
-// A turn of the event loop, without a timer's clamping: the window draws and takes keys
-// in between. Where the page has no message channel (its tests) it is no turn at all.
-var turns = { waiting: [], channel: null };
+// Work that runs on without waiting for anything (a queue of envelopes whose payloads are
+// already open) would otherwise hold the window for as long as the queue is: breather()
+// gives the event loop a turn once the running slice is over SLICE_MS old, so keys, clicks
+// and frames get in between, and answers at once otherwise. A turn is a message to
+// ourselves, which no timer clamping delays.
+var SLICE_MS = 8;
+var slice = { at: -Infinity, channel: null, waiting: [] };
 
-function turn() {
+function nextTurn() {
   if (typeof MessageChannel !== 'function') return Promise.resolve();
-  if (!turns.channel) {
-    turns.channel = new MessageChannel();
-    turns.channel.port1.onmessage = function () { var go = turns.waiting.shift(); if (go) go(); };
+  if (!slice.channel) {
+    slice.channel = new MessageChannel();
+    slice.channel.port1.onmessage = function () { var go = slice.waiting.shift(); if (go) go(); };
   }
   return new Promise(function (go) {
-    turns.waiting.push(go);
-    turns.channel.port2.postMessage(0);
+    slice.waiting.push(go);
+    slice.channel.port2.postMessage(0);
   });
+}
+
+function breather() {
+  if (performance.now() - slice.at < SLICE_MS) return null;
+  return nextTurn().then(function () { slice.at = performance.now(); });
 }
 
 // The message of a failure, in words a person can act on.

@@ -49,9 +49,39 @@ function initialData(owner, me, keys, cert, invite) {
 
 var ROOM_ID = /^(general|announcements|dm:[0-9a-f]{32}:[0-9a-f]{32}|g:[0-9a-f]{32})$/;
 
+// A group's version may be at most this far ahead of the clock: a version any further
+// ahead would lock the group, as no later change could ever carry a higher one.
+var RV_AHEAD = 24 * 3600000;
+
+// Characters that read as letters of the fixed rooms' names: Cyrillic and Greek look-alikes,
+// small capitals and digits.
+var LOOKALIKE = {
+  'а': 'a', 'е': 'e', 'о': 'o', 'с': 'c', 'ѕ': 's', 'і': 'i', 'ӏ': 'l', 'ո': 'n', 'ս': 'u', 'ɡ': 'g', 'ց': 'g',
+  'α': 'a', 'ε': 'e', 'ο': 'o', 'ι': 'i', 'η': 'n', 'μ': 'u', 'τ': 't',
+  'м': 'm', 'т': 't', 'ɢ': 'g', 'ᴇ': 'e', 'ɴ': 'n', 'ʀ': 'r', 'ᴀ': 'a', 'ʟ': 'l', 'ᴏ': 'o', 'ᴜ': 'u', 'ᴄ': 'c', 'ᴍ': 'm',
+  'ᴛ': 't', 'ꜱ': 's', '0': 'o', '1': 'l', '3': 'e', '4': 'a', '5': 's', '7': 't', '9': 'g',
+};
+
+// Whether a name reads as General or Announcements, whatever its case, spacing, marks,
+// punctuation or look-alike letters ("# General", "gen-eral", "Ánnouncement"): a group may
+// not wear it, or it could pass for the room everyone reads.
+function readsAsFixedRoom(name) {
+  var folded = String(name).normalize('NFKD').replace(/\p{M}+/gu, '').toLowerCase().replace(/./gu, function (ch) {
+    return Object.prototype.hasOwnProperty.call(LOOKALIKE, ch) ? LOOKALIKE[ch] : ch;
+  }).replace(/[^a-z0-9]+/g, '');
+  return /^(general|announcements?)$/.test(folded);
+}
+
+// A name for a group that cannot pass for a fixed room: one that could says it is a group.
+function groupName(name) {
+  return readsAsFixedRoom(name) ? P.cleanName(name.slice(0, 30) + ' (group)', P.MAX_ROOM_NAME) : name;
+}
+
 // Rooms and message lists that cannot be what their id says are dropped rather than left
-// to break every later draw; good entries are kept as they are.
-function repairRooms(d) {
+// to break every later draw; good entries are kept as they are. A group whose version is
+// beyond the bound (accepted before there was one) takes the time now, so that changes
+// reach it again, and one whose name reads as a fixed room's says that it is a group.
+function repairRooms(d, now) {
   var changed = false;
   Object.keys(d.rooms).forEach(function (id) {
     var r = d.rooms[id];
@@ -59,6 +89,9 @@ function repairRooms(d) {
     if (ok && id.indexOf('g:') === 0) ok = r.kind === 'group' && Array.isArray(r.members) && typeof r.name === 'string';
     if (ok && id.indexOf('dm:') === 0) ok = r.kind === 'dm' && typeof r.with === 'string';
     if (!ok && id !== 'general' && id !== 'announcements') { delete d.rooms[id]; changed = true; }
+    if (!ok || r.kind !== 'group') return;
+    if (!(typeof r.rv === 'number' && r.rv <= now + RV_AHEAD)) { r.rv = now; changed = true; }
+    if (groupName(r.name) !== r.name) { r.name = groupName(r.name); changed = true; }
   });
   Object.keys(d.msgs).forEach(function (id) {
     var list = d.msgs[id];
@@ -66,9 +99,17 @@ function repairRooms(d) {
     var kept = list.filter(function (m) { return isPlainObject(m) && typeof m.text === 'string'; });
     if (kept.length !== list.length) { d.msgs[id] = kept; changed = true; }
   });
+  // One friend control waiting for each member, the newest: a vault from before that rule
+  // may hold thousands, each to be sent again.
+  var control = {};
   Object.keys(d.outbox).forEach(function (q) {
     var e = d.outbox[q];
-    if (!isPlainObject(e) || !isPlainObject(e.payload) || !Array.isArray(e.to)) { delete d.outbox[q]; changed = true; }
+    if (!isPlainObject(e) || !isPlainObject(e.payload) || !Array.isArray(e.to)) { delete d.outbox[q]; changed = true; return; }
+    if (e.payload.k !== 'friend' || e.to.length !== 1) return;
+    var older = control[e.to[0]];
+    if (older && d.outbox[older].at > e.at) { delete d.outbox[q]; changed = true; return; }
+    if (older) { delete d.outbox[older]; changed = true; }
+    control[e.to[0]] = q;
   });
   Object.keys(d.receipts).forEach(function (from) {
     if (!Array.isArray(d.receipts[from])) { delete d.receipts[from]; changed = true; }
@@ -99,7 +140,7 @@ function normalise(d, now) {
     d.rooms.announcements = annRoom();
     changed = true;
   }
-  if (repairRooms(d)) changed = true;
+  if (repairRooms(d, now)) changed = true;
   if (!isPlainObject(d.settings)) { d.settings = {}; changed = true; }
   var st = d.settings;
   if (st.notify === undefined) { st.notify = true; st.previews = true; changed = true; }
@@ -179,14 +220,85 @@ function storeAfterFrame() {
 // ---- messages ----
 
 // Appends a message to a room's list unless the same sender's same id is there already;
-// the oldest go beyond MAX_HISTORY. False for a repeat.
+// the oldest go beyond MAX_HISTORY, and the histories stay within their budget. False for
+// a repeat.
 function storeMessage(rid, m) {
   var list = D.msgs[rid] || (D.msgs[rid] = []);
   if (m.mid && findMsg(rid, m.mid, m.from)) return false;
+  var size = listSize(list) + msgSize(m);
   list.push(m);
-  if (list.length > MAX_HISTORY) list.splice(0, list.length - MAX_HISTORY);
+  if (list.length > MAX_HISTORY) {
+    list.splice(0, list.length - MAX_HISTORY).forEach(function (old) { size -= msgSize(old); });
+  }
+  listSizes.set(list, { n: list.length, size: size });
   changed('messages', { rid: rid, m: m, kind: 'add' });
+  keepHistoryBudget();
   return true;
+}
+
+/*
+ * The history budget. MAX_HISTORY bounds one room, but one member can fill many (groups of
+ * their own making, each with thousands of long messages), and the vault, and every save of
+ * it, would grow with them. So all rooms together keep at most HISTORY_BUDGET (characters
+ * of their stored form, near enough): past it, the oldest messages of the largest rooms go
+ * first, until the histories are back to HISTORY_KEEP of the budget, which makes trimming
+ * seldom rather than once a message. Own messages still waiting to go out stay.
+ */
+var HISTORY_BUDGET = 4 * 1024 * 1024;
+var HISTORY_KEEP = 0.9;
+var TRIM_STEP = 64 * 1024;
+var listSizes = new WeakMap(); // message list → { n: its length when measured, size }
+
+function msgSize(m) {
+  var n = 100 + (typeof m.text === 'string' ? m.text.length : 0);
+  if (m.re && typeof m.re.text === 'string') n += 80 + m.re.text.length;
+  return n;
+}
+
+function listSize(list) {
+  var known = listSizes.get(list);
+  if (known && known.n === list.length) return known.size;
+  var size = 0;
+  for (var i = 0; i < list.length; i++) size += msgSize(list[i]);
+  listSizes.set(list, { n: list.length, size: size });
+  return size;
+}
+
+function keepHistoryBudget() {
+  var sizes = {};
+  var total = 0;
+  Object.keys(D.msgs).forEach(function (rid) {
+    if (!Array.isArray(D.msgs[rid])) return;
+    sizes[rid] = listSize(D.msgs[rid]);
+    total += sizes[rid];
+  });
+  if (total <= HISTORY_BUDGET) return;
+  // How much each room gives, worked out first: always from the largest, down to the
+  // size of the next largest, a step at a time where they are level.
+  var target = HISTORY_BUDGET * HISTORY_KEEP;
+  var ids = Object.keys(sizes);
+  var cut = {};
+  while (total > target) {
+    ids.sort(function (a, b) { return sizes[b] - sizes[a]; });
+    var big = ids[0];
+    var next = ids.length > 1 ? sizes[ids[1]] : 0;
+    var take = Math.min(total - target, sizes[big], Math.max(sizes[big] - next, TRIM_STEP));
+    if (!(take > 0)) break;
+    sizes[big] -= take;
+    total -= take;
+    cut[big] = (cut[big] || 0) + take;
+  }
+  Object.keys(cut).forEach(function (rid) { dropOldest(rid, cut[rid]); });
+}
+
+// The oldest messages of a room, `size` of them, except own ones still to go out.
+function dropOldest(rid, size) {
+  var gone = 0;
+  replaceMessages(rid, D.msgs[rid].filter(function (m) {
+    if (gone >= size || (m.from === D.me && m.st === 'pending')) return true;
+    gone += msgSize(m);
+    return false;
+  }));
 }
 
 // The message `mid` of sender `from` (this member when not given) in a room, or null.
@@ -438,10 +550,16 @@ function markResent(q, boot, wait, at) {
   Vault.save();
 }
 
-// Receipts still to send to `from`; written with the vault before any acknowledgement.
+// Receipts still to send to `from`; written with the vault before any acknowledgement. One
+// sender's flood keeps at most RECEIPTS_KEPT of them waiting, the newest: an author whose
+// payload went unconfirmed sends it again later and is confirmed then.
+var RECEIPTS_KEPT = 2000;
+
 function addReceipt(from, q) {
   var list = own(D.receipts, from) ? D.receipts[from] : (D.receipts[from] = []);
-  if (list.indexOf(q) === -1) list.push(q);
+  if (list.indexOf(q) !== -1) return;
+  list.push(q);
+  if (list.length > RECEIPTS_KEPT) list.splice(0, list.length - RECEIPTS_KEPT);
 }
 
 function dropReceipts(from, ids) {

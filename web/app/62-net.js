@@ -12,10 +12,6 @@ var NET = {
   grow: 1.6,
   liveness: 10000,
   nameWait: 60000,
-  // Frames handled one after another without a turn of the event loop, at most this long:
-  // envelopes opened ahead of them are handled in microtasks, and a burst would otherwise
-  // be one long task that holds the window still.
-  slice: 8,
 };
 
 var net = {
@@ -26,7 +22,6 @@ var net = {
   queue: Promise.resolve(),
   liveTimer: null,
   nameTimer: null,
-  sliceAt: 0,
 };
 
 function wsSend(frame) {
@@ -74,11 +69,7 @@ function onFrameText(ws, data) {
   if (S.unlocked && D && Object.prototype.hasOwnProperty.call(EARLY, f.t)) {
     try { EARLY[f.t](f); } catch (e) { /* the frame's handler meets the same problem */ }
   }
-  net.queue = net.queue.then(async function () {
-    if (performance.now() - net.sliceAt > NET.slice) {
-      await turn();
-      net.sliceAt = performance.now();
-    }
+  net.queue = net.queue.then(breather).then(function () {
     if (!S.unlocked || !D) return undefined;
     var handler = Object.prototype.hasOwnProperty.call(FRAMES, f.t) ? FRAMES[f.t] : null;
     return handler ? handler(f, ws) : undefined;

@@ -68,13 +68,6 @@ function pingsMe(text) {
   return mentions(String(text)).some(function (p) { return p.id === D.me; });
 }
 
-function notify(title, body) {
-  if (!D || !D.settings.notify) return;
-  if (S.black && !S.away) return;
-  if (focused()) return;
-  nat('msw_notify', null, title, body).then(function () { return nat('msw_attention', null); });
-}
-
 function sysMsg(rid, text) {
   return addMsg(rid, { sys: true, text: text, at: Date.now() });
 }
@@ -97,7 +90,7 @@ function addMsg(rid, m) {
       else if (room.kind === 'general') title = who + ' replied to you in General';
       else title = who + ' in ' + room.name;
       var body = D.settings.previews ? cut(m.text, RECV.preview) : room.kind === 'dm' ? 'Sent you a message' : 'New message';
-      notify(title, body);
+      notifyFrom(m.from, rid, title, body);
     }
   }
   return true;
@@ -157,6 +150,11 @@ async function sendStoredReceipts() {
     var list = D.receipts[from].slice();
     // More than one payload when one sender sent more than fits in one: none is lost.
     for (var i = 0; i < list.length && D; i += RECV.receiptMax) {
+      if (!takeAnswer()) {
+        // The rest wait in the vault for the batch that runs once answers may go again.
+        receipts.batch.later(answerWait());
+        return;
+      }
       var ids = list.slice(i, i + RECV.receiptMax);
       var sent = false;
       try {
@@ -203,7 +201,7 @@ function roomFor(p, from, at) {
   }
   if (p.meta !== undefined) applyRoom(p.meta, from);
   var r = own(D.rooms, p.room) ? D.rooms[p.room] : null;
-  if (!r || r.kind !== 'group' || r.members.indexOf(from) === -1) return null;
+  if (!r || r.kind !== 'group' || leftOut(r) || r.members.indexOf(from) === -1) return null;
   return p.room;
 }
 

@@ -10,6 +10,43 @@ var SEND = {
   minLife: 60000,
 };
 
+// Answers this page sends by itself whenever others send to it (receipts, the accept a
+// friend's request gets) must not use up what the relay lets this member send (a burst,
+// then a steady rate; 200 and 10 a second by default): however much others send, what
+// the member writes still goes out. So answers have a smaller budget of their own here,
+// refilled at a fifth of the relay's rate; an answer that finds it spent waits (receipts
+// in the vault, for their next batch).
+var ANSWERS = { burst: 20, rate: 2 };
+var answerBudget = { tokens: ANSWERS.burst, at: null };
+
+function refillAnswers() {
+  var now = Date.now();
+  if (answerBudget.at !== null) {
+    answerBudget.tokens = Math.min(ANSWERS.burst, answerBudget.tokens + Math.max(0, now - answerBudget.at) / 1000 * ANSWERS.rate);
+  }
+  answerBudget.at = now;
+}
+
+// True, and one answer counted, when an answer may go out now.
+function takeAnswer() {
+  refillAnswers();
+  if (answerBudget.tokens < 1) return false;
+  answerBudget.tokens -= 1;
+  return true;
+}
+
+// Milliseconds until the next answer may go out.
+function answerWait() {
+  refillAnswers();
+  return answerBudget.tokens >= 1 ? 0 : Math.ceil((1 - answerBudget.tokens) / ANSWERS.rate * 1000);
+}
+
+// Runs `send` once an answer may go out; never holds up the caller.
+function answerSoon(send) {
+  if (takeAnswer()) return Promise.resolve().then(send);
+  return sleep(answerWait()).then(function () { return answerSoon(send); });
+}
+
 var awaiting = new Map(); // message id → room id, from `send` until `sent` or `error`
 var held = new Map(); // message id → room id, going out after the next sign-in
 var resending = false;
@@ -96,6 +133,10 @@ async function deliver(rid, m) {
   }
   var room = D.rooms[rid];
   if (!room) return;
+  if (leftOut(room)) {
+    setSt(rid, m.mid, 'failed');
+    return;
+  }
   var payload = { k: 'msg', room: rid, mid: m.mid, text: m.text };
   if (m.gif) payload.gif = m.gif;
   if (m.re) payload.re = m.re;
@@ -128,6 +169,10 @@ function post(rid, body) {
   }
   if (room.kind === 'dm' && !isFriend(room.with)) {
     err('chatErr', 'You can only message friends');
+    return false;
+  }
+  if (leftOut(room)) {
+    err('chatErr', "You're no longer in this group");
     return false;
   }
   err('chatErr', '');

@@ -14,26 +14,46 @@ function cleanMembers(list) {
   return out;
 }
 
+// Groups one member may have added this member to and that are still here: enough for any
+// real use, and a bound on what a member who adds this member to thousands can make it keep.
+var MAX_GROUPS_FROM = 50;
+
+// A group this member was removed from by someone else: kept, read-only, until deleted here.
+function leftOut(room) { return room.kind === 'group' && !!room.removedBy; }
+
+function groupsAddedBy(from) {
+  var n = 0;
+  Object.keys(D.rooms).forEach(function (id) { if (D.rooms[id].by === from) n++; });
+  return n;
+}
+
 // A group definition from member `from`; true when it changed something here.
 function applyRoom(def, from) {
   if (!isPlainObject(def) || typeof def.id !== 'string' || !GROUP_ID.test(def.id)) return false;
   if (typeof def.rv !== 'number' || !isFinite(def.rv) || !Array.isArray(def.members)) return false;
+  if (def.rv > Date.now() + RV_AHEAD) return false;
+  var known = own(D.rooms, def.id) && D.rooms[def.id].kind === 'group' ? D.rooms[def.id] : null;
+  if (!known && (!isFriend(from) || groupsAddedBy(from) >= MAX_GROUPS_FROM)) return false;
   var members = cleanMembers(def.members);
   var name = typeof def.name === 'string' ? P.cleanName(def.name, P.MAX_ROOM_NAME) : '';
-  if (!name) return false;
-  var known = own(D.rooms, def.id) && D.rooms[def.id].kind === 'group' ? D.rooms[def.id] : null;
-  if (known ? known.members.indexOf(from) === -1 : members.indexOf(from) === -1 || !isFriend(from)) return false;
+  if (!name || readsAsFixedRoom(name)) return false;
+  if (known ? known.members.indexOf(from) === -1 : members.indexOf(from) === -1) return false;
   if (known && !(def.rv > known.rv)) return false;
+  var who = nameOf(from);
   if (members.indexOf(D.me) === -1) {
-    if (!known) return false;
-    dropRoom(def.id);
+    // Someone else took this member out: the history stays here, read-only, and nothing
+    // but a definition that adds this member back changes the group any more.
+    if (!known || leftOut(known)) return false;
+    putRoom(Object.assign({}, known, { members: members, rv: def.rv, removedBy: from }));
+    sysMsg(def.id, who + ' removed you from the group');
     return true;
   }
-  putRoom({ id: def.id, kind: 'group', name: name, members: members, rv: def.rv });
-  var who = nameOf(from);
-  if (!known) {
+  var room = Object.assign({}, known || { id: def.id, kind: 'group', by: from }, { name: name, members: members, rv: def.rv });
+  delete room.removedBy;
+  putRoom(room);
+  if (!known || leftOut(known)) {
     sysMsg(def.id, who + ' added you to ' + name);
-    notify(name, who + ' added you to a group chat');
+    notifyFrom(from, 'groups', name, who + ' added you to a group chat');
   } else if (known.name !== name) {
     sysMsg(def.id, who + ' renamed the group to ' + name);
   } else if (known.members.length !== members.length) {
@@ -87,6 +107,7 @@ section('rooms', {
     var anyFriend = Object.keys(D.friends).some(isFriend);
     setView(anyFriend || Object.keys(S.info).length > 1 ? 'friends' : 'general');
     pruneDms();
+    keepHistoryBudget();
     if (!pruneTimer) pruneTimer = setInterval(pruneDms, PRUNE_EVERY);
   },
 });

@@ -1,4 +1,7 @@
-// The dialogs that make a group chat and change one: name, adding friends, leaving.
+// The dialogs that make a group chat and change one: name, adding friends, leaving; and
+// for a group someone else removed this member from, deleting what is left of it here.
+
+var FIXED_NAME_TEXT = 'General and Announcements are the rooms everyone has. Pick another name.';
 
 function friendCandidates(except) {
   return Object.keys(S.info)
@@ -34,14 +37,14 @@ function newGroupDialog() {
         onclick: function () {
           var ids = picked($('modalCard'));
           if (!ids.length) { line.textContent = 'Pick at least one friend'; return; }
+          if (readsAsFixedRoom(P.cleanName(name.value, P.MAX_ROOM_NAME))) { line.textContent = FIXED_NAME_TEXT; return; }
           makeGroup(name.value, ids);
         },
       })));
 }
 
 function makeGroup(typed, ids) {
-  var name = P.cleanName(typed, P.MAX_ROOM_NAME);
-  if (!name) name = P.cleanName([D.me].concat(ids).map(nameOf).join(', '), P.MAX_ROOM_NAME);
+  var name = groupName(P.cleanName(typed, P.MAX_ROOM_NAME) || P.cleanName([D.me].concat(ids).map(nameOf).join(', '), P.MAX_ROOM_NAME));
   var id = 'g:' + P.randomHex(16);
   var room = { id: id, kind: 'group', name: name, members: [D.me].concat(ids), rv: Date.now() };
   putRoom(room);
@@ -70,9 +73,33 @@ function changeGroup(room, change, note) {
   closeModal();
 }
 
+function memberList(room) {
+  return h('div', { class: 'members' }, room.members.map(function (id) {
+    return h('div', { class: 'member' }, avatar(id, 'sm', true), nameBit(nameOf(id)), id === D.me ? ' (you)' : null);
+  }));
+}
+
+// A group this member is no longer in: who is, and the way to delete its history here.
+function leftGroupDialog(room) {
+  modal('Group settings',
+    h('p', { class: 'hint', text: drawnName(nameOf(room.removedBy)) + ' removed you from this group. Its messages stay on this device until you delete them.' }),
+    h('label', { class: 'lbl', text: 'Members' }), memberList(room),
+    h('hr'),
+    h('div', { class: 'row end' },
+      h('button', {
+        type: 'button', class: 'link danger', text: 'Delete this chat',
+        onclick: function () {
+          ask('Delete this chat?', 'Its messages will be deleted from this device.', 'Delete', function () { dropRoom(room.id); }, true);
+        },
+      }),
+      h('button', { type: 'button', class: 'link', text: 'Close', onclick: closeModal })));
+}
+
 function groupDialog() {
   var room = D && D.rooms[S.view];
   if (!room || room.kind !== 'group') return;
+  if (leftOut(room)) return leftGroupDialog(room);
+  var line = h('p', { class: 'err', role: 'status' });
   var name = h('input', { type: 'text', maxlength: '40' });
   name.value = room.name;
   var candidates = friendCandidates(room.members);
@@ -84,13 +111,11 @@ function groupDialog() {
       type: 'button', class: 'link', text: 'Rename',
       onclick: function () {
         var v = P.cleanName(name.value, P.MAX_ROOM_NAME);
-        if (v && v !== room.name) changeGroup(room, { name: v }, 'You renamed the group to ' + v);
+        if (v && readsAsFixedRoom(v)) line.textContent = FIXED_NAME_TEXT;
+        else if (v && v !== room.name) changeGroup(room, { name: v }, 'You renamed the group to ' + v);
       },
-    })),
-    h('label', { class: 'lbl', text: 'Members' }),
-    h('div', { class: 'members' }, room.members.map(function (id) {
-      return h('div', { class: 'member' }, avatar(id, 'sm', true), nameBit(nameOf(id)), id === D.me ? ' (you)' : null);
-    })),
+    })), line,
+    h('label', { class: 'lbl', text: 'Members' }), memberList(room),
     h('label', { class: 'lbl', text: 'Add friends' }), adding,
     candidates.length ? h('button', {
       type: 'button', class: 'link', text: 'Add',

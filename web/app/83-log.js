@@ -50,14 +50,34 @@ function gifOf(id) {
   return id && G && G.byId && Object.prototype.hasOwnProperty.call(G.byId, id) ? G.byId[id] : null;
 }
 
-function quoteEl(re) {
+// A reply carries its own copy of what it quotes, which its sender can write as they like.
+// So a quote shows this reader's own copy of the quoted message when the history holds it;
+// one that is not there is shown as what it is, the replying member's words.
+function quoteEl(re, rid) {
+  var orig = findMsg(rid, re.mid, re.from);
+  if (!orig) {
+    return h('div', { class: 're unsure', title: "The quoted message is not in your history: these are the sender's words" },
+      'quoting ', h('bdi', { class: 'rn', text: drawnName(nameOf(re.from)) }), ' (unverified) ', h('span', { class: 'rt', text: re.text }));
+  }
   return h('div', {
     class: 're', title: 'Show the original message',
     onclick: function () { jumpTo(re.mid, re.from); },
-  }, h('bdi', { class: 'rn', text: drawnName(nameOf(re.from)) }), ' ', h('span', { class: 'rt', text: re.text }));
+  }, h('bdi', { class: 'rn', text: drawnName(nameOf(re.from)) }), ' ',
+  h('span', { class: 'rt', text: quoteText(orig.text) }));
 }
 
-function shownText(text) { return String(text).replace(BIDI_CONTROLS, ''); }
+// What a quote shows of a message: its text on one line, cut to REPLY_TEXT.
+function quoteText(text) { return cut(String(text).replace(/\s+/g, ' ').trim(), REPLY_TEXT); }
+
+// Every character that breaks a line counts as a new line, and runs of blank lines in a
+// drawn message become one: empty space is no way to make a line look like another line
+// of the log (the stored text stays as it came).
+var LINE_BREAKS = /\r\n?|[\v\f\u0085\u2028\u2029]/g;
+var BLANK_RUNS = /\n(?:[^\S\n]*\n){2,}/g;
+
+function shownText(text) {
+  return String(text).replace(BIDI_CONTROLS, '').replace(LINE_BREAKS, '\n').replace(BLANK_RUNS, '\n\n');
+}
 
 // How far an own message got, once the relay took it: on its way to its recipients
 // ("Delivered to 2 of 5" where there are several), or delivered to every one of them.
@@ -83,7 +103,7 @@ function lineOf(m, prev, rid) {
   var cls = 'm' + (mine ? ' me' : '') + (m.st === 'pending' ? ' pending' : '') + (cont ? ' cont' : '') +
     (!mine && body && body.querySelector('.ping.me') ? ' pinged' : '');
   var el = h('div', { class: cls, tabindex: '-1', 'data-mid': m.mid || null, 'data-from': m.mid ? m.from : null },
-    m.re ? quoteEl(m.re) : null,
+    m.re ? quoteEl(m.re, rid) : null,
     h('span', { class: 'time', text: fmtTime(m.at) }), ' ',
     whoEl(m.from, 'who'), ' ',
     gif ? h('span', { class: 'text gif-label', text: 'ASCII GIF: ' + gif.name })

@@ -63,11 +63,13 @@ function drawComposer() {
   $('annLocked').classList.toggle('hidden', !locked);
   $('composer').classList.toggle('hidden', locked);
   var noFriend = room.kind === 'dm' && !isFriend(room.with);
+  var out = leftOut(room);
   box.maxLength = ann ? MAX_ANN : MAX_TEXT;
   if (opened) box.value = S.drafts[S.view] || '';
   if (typeof box.value === 'string' && box.value.length > box.maxLength) box.value = box.value.slice(0, box.maxLength);
-  box.disabled = locked || noFriend;
-  if (ann) box.placeholder = 'Post an announcement for everyone (# headings and - bullet points work; Shift+Enter for a new line)';
+  box.disabled = locked || noFriend || out;
+  if (out) box.placeholder = drawnName(nameOf(room.removedBy)) + ' removed you from this group. You can read it until you delete it in Group settings.';
+  else if (ann) box.placeholder = 'Post an announcement for everyone (# headings and - bullet points work; Shift+Enter for a new line)';
   else if (noFriend) box.placeholder = 'You can only message friends. Add ' + drawnName(nameOf(room.with)) + ' as a friend to keep chatting.';
   else if (room.kind === 'dm') box.placeholder = 'Message @' + drawnName(nameOf(room.with));
   else if (room.kind === 'general') box.placeholder = 'Message #General (type @ to mention someone)';
@@ -114,7 +116,7 @@ function sendMsg() {
 // ---- replies ----
 
 function startReply(m) {
-  setReply({ rid: S.view, mid: m.mid, from: m.from, text: cut(String(m.text).replace(/\s+/g, ' ').trim(), REPLY_TEXT) });
+  setReply({ rid: S.view, mid: m.mid, from: m.from, text: quoteText(m.text) });
   drawReplyBar();
   if (!$('msg').disabled) $('msg').focus();
 }

@@ -3,46 +3,77 @@
 
 var FRIEND_OPS = ['request', 'accept', 'decline', 'cancel', 'remove'];
 
+// Members who got an 'accept' since their state here last changed. A request from a friend
+// is answered with an accept once, not once per request: a member who sends ten thousand
+// gets one, and spends nothing of what this member may send.
+var accepted = new Set();
+
+function becomes(id, st) {
+  accepted.delete(id);
+  setFriend(id, st);
+}
+
 // A control to a known member, sent like a direct message and kept in the outbox until
-// confirmed; false when it could not go out.
+// confirmed; false when it could not go out. It takes the place of any control to that
+// member still waiting there: only the newest says what this side wants, and the outbox
+// holds at most one control for each member.
 async function sendControl(id, payload) {
   if (!D || !own(S.info, id) || id === D.me) return false;
+  var older = Object.keys(D.outbox).filter(function (q) {
+    var e = D.outbox[q];
+    return e.payload.k === 'friend' && e.to.length === 1 && e.to[0] === id;
+  });
+  var sent = false;
   try {
-    return !!(await sendPayload({ id: dmId(id), kind: 'dm', with: id }, payload));
+    sent = !!(await sendPayload({ id: dmId(id), kind: 'dm', with: id }, payload));
   } catch (e) {
     return false;
   }
+  if (sent && D) older.forEach(function (q) { if (own(D.outbox, q)) dropOutbox(q); });
+  return sent;
 }
 
-// A control received from member `from`.
+// The accept a request gets, once, and within the budget of automatic answers.
+function answerAccept(id) {
+  if (accepted.has(id)) return;
+  accepted.add(id);
+  answerSoon(function () {
+    if (!D || D.friends[id] !== 'friend') return false;
+    return sendControl(id, { k: 'friend', op: 'accept' });
+  }).catch(function (e) { console.error('mosswire: answering a friend request failed:', e); });
+}
+
+// A control received from member `from`. Only a change of state is saved, shown and
+// notified: a repeated request changes nothing.
 async function onFriend(op, from) {
   if (FRIEND_OPS.indexOf(op) === -1 || !D || D.blocked[from]) return;
   var st = own(D.friends, from) ? D.friends[from] : null;
   var who = nameOf(from);
   if (op === 'request') {
     if (st === 'friend') {
-      await sendControl(from, { k: 'friend', op: 'accept' });
+      answerAccept(from);
       return;
     }
     if (st === 'outgoing') {
-      setFriend(from, 'friend');
-      await sendControl(from, { k: 'friend', op: 'accept' });
-      notify('New friend', 'You and ' + who + ' are now friends');
+      becomes(from, 'friend');
+      answerAccept(from);
+      notifyFrom(from, 'friends', 'New friend', 'You and ' + who + ' are now friends');
       return;
     }
-    setFriend(from, 'incoming');
-    notify('Friend request', who + ' wants to be your friend');
+    if (st === 'incoming') return;
+    becomes(from, 'incoming');
+    notifyFrom(from, 'friends', 'Friend request', who + ' wants to be your friend');
     return;
   }
   if (op === 'accept') {
     if (st === 'outgoing') {
-      setFriend(from, 'friend');
-      notify('Friend request accepted', who + ' accepted your friend request');
+      becomes(from, 'friend');
+      notifyFrom(from, 'friends', 'Friend request accepted', who + ' accepted your friend request');
     }
     return;
   }
   if (!st) return;
-  setFriend(from, null);
+  becomes(from, null);
 }
 
 // What a button does; answers an error text, or '' when done.
@@ -59,7 +90,8 @@ async function friendAction(op, id) {
     if (st === 'incoming') op = 'accept';
   }
   if (!(await sendControl(id, { k: 'friend', op: op }))) return "Couldn't send that";
-  setFriend(id, op === 'request' ? 'outgoing' : op === 'accept' ? 'friend' : null);
+  becomes(id, op === 'request' ? 'outgoing' : op === 'accept' ? 'friend' : null);
+  if (op === 'accept') accepted.add(id);
   return '';
 }
 
@@ -68,7 +100,7 @@ function block(id) {
   var st = own(D.friends, id) ? D.friends[id] : null;
   var op = st === 'incoming' ? 'decline' : st === 'outgoing' ? 'cancel' : st === 'friend' ? 'remove' : null;
   if (op) sendControl(id, { k: 'friend', op: op });
-  setFriend(id, null);
+  becomes(id, null);
   setBlocked(id, true);
   if (S.reply && S.reply.from === id) setReply(null);
 }
