@@ -220,3 +220,22 @@ test('direct messages only between friends, and only for 24 hours', async () => 
   assert.equal(w.sends().length, 0, 'a blocked sender gets no receipt');
   assert.equal(w.frames.filter((f) => f.t === 'ack').length, 1, 'but the envelope is acknowledged');
 });
+
+test('a receipt whose connection closed before the relay took it goes out again after the next sign-in', async () => {
+  const w = await signedIn();
+  const q = 'c'.repeat(16);
+  await w.feed(await w.env(ann, { k: 'msg', room: 'general', mid: 'r1', text: 'hi', q }));
+  await w.clock.advance(1500);
+  const first = w.sends().filter((f) => f.ref);
+  assert.equal(first.length, 1, 'the receipt went out');
+  w.socket().onclose({ code: 1006, reason: '' });
+  eq(w.D.receipts[ann.id], [q], 'no answer from the relay: still kept');
+  await w.clock.advance(1500);
+  await w.signIn();
+  await w.clock.advance(1500);
+  const again = w.sends().filter((f) => f.ref && f.ref !== first[0].ref);
+  assert.equal(again.length, 1, 'sent again on the new connection');
+  eq((await w.open(ann, again[0])).q, [q]);
+  await w.feed({ t: 'sent', ref: again[0].ref });
+  eq(w.D.receipts, {});
+});

@@ -109,6 +109,8 @@ test('automatic answers: one per change of state, one control per member, within
     assert.equal(w.sends().length, burst + 1, 'the own message is not held back by them');
     await w.clock.advance(Math.ceil((25 - burst) / w.app.ANSWERS.rate) * 1000);
     assert.equal(w.sends().length, 26, 'the rest go as the budget refills');
+    assert.equal(Object.keys(w.D.receipts).length, 25, 'kept until the relay says it took them');
+    await w.feed(...w.sends().filter((f) => /^r/.test(f.ref || '')).map((f) => ({ t: 'sent', ref: f.ref })));
     eq(w.D.receipts, {});
   });
 });

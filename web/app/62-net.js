@@ -89,6 +89,7 @@ function lost(code, reason) {
   clearTimeout(net.liveTimer);
   net.liveTimer = null;
   holdPending();
+  forgetReceiptsOnTheirWay();
   if (net.stopped || !S.unlocked) return;
   if (S.status !== 'setup') {
     if (heldCount() > 0) setStatus('connecting', WAKING, false, reconnectButton());

@@ -18,7 +18,32 @@ var acks = { list: [], batch: batcher(RECV.ackWait, RECV.ackMost, sendAcks) };
 // envelope is acknowledged once the vault holding its effect is written, so from then on
 // only the vault can remember that its author still waits for a receipt. `sending` chains
 // the batches, so that storing before the end can wait for one on its way.
-var receipts = { batch: batcher(RECV.receiptWait, RECV.receiptMost, sendReceipts), sending: Promise.resolve() };
+// `onTheirWay`: receipts handed to the relay and not yet taken by it (frame ref →
+// { from, ids }); they stay in the vault until the relay's `sent` says it has them, as a
+// connection that closes right after the send may never deliver it.
+var receipts = { batch: batcher(RECV.receiptWait, RECV.receiptMost, sendReceipts), sending: Promise.resolve(), onTheirWay: new Map() };
+
+// The relay answered a receipt's send: taken (`ok`), or refused, to be tried again. False
+// for a ref that is no receipt's.
+function receiptTaken(ref, ok) {
+  var r = receipts.onTheirWay.get(ref);
+  if (!r) return false;
+  receipts.onTheirWay.delete(ref);
+  if (ok && D) dropReceipts(r.from, r.ids);
+  else if (D) receipts.batch.later(answerWait());
+  return true;
+}
+
+// The connection went before the relay answered: those receipts go out again with the
+// next batch, after the next sign-in.
+function forgetReceiptsOnTheirWay() { receipts.onTheirWay.clear(); }
+
+// Receipts of this sender already on their way, not to be sent again meanwhile.
+function onTheirWay(from) {
+  var ids = [];
+  receipts.onTheirWay.forEach(function (r) { if (r.from === from) ids = ids.concat(r.ids); });
+  return ids;
+}
 
 // Cuts a text to n UTF-16 units without leaving half of a surrogate pair at the end.
 function cut(text, n) {
@@ -147,7 +172,8 @@ async function sendStoredReceipts() {
       dropReceipts(from, null);
       continue;
     }
-    var list = D.receipts[from].slice();
+    var going = onTheirWay(from);
+    var list = D.receipts[from].filter(function (q) { return going.indexOf(q) === -1; });
     // More than one payload when one sender sent more than fits in one: none is lost.
     for (var i = 0; i < list.length && D; i += RECV.receiptMax) {
       if (!takeAnswer()) {
@@ -156,12 +182,17 @@ async function sendStoredReceipts() {
         return;
       }
       var ids = list.slice(i, i + RECV.receiptMax);
+      var ref = 'r' + P.randomHex(8);
       var sent = false;
       try {
-        sent = await sendPayload({ kind: 'dm', with: from }, { k: 'rcpt', q: ids });
-      } catch (e) { /* not sealed: the author resends and gets a receipt then */ sent = true; }
+        sent = await sendPayload({ kind: 'dm', with: from }, { k: 'rcpt', q: ids }, ref);
+      } catch (e) {
+        // Not sealed: the author resends and gets a receipt then.
+        dropReceipts(from, ids);
+        continue;
+      }
       if (!sent || !D) break;
-      dropReceipts(from, ids);
+      receipts.onTheirWay.set(ref, { from: from, ids: ids });
     }
   }
 }

@@ -90,7 +90,8 @@ async function sendPayload(room, payload, ref) {
   var now = Date.now();
   if (payload.k !== 'rcpt') payload = Object.assign({}, payload, { q: P.randomHex(8), at: now });
   var sealed = await S.box.seal(payload, to);
-  if (ref !== undefined) awaiting.set(ref, room.id);
+  // A receipt's ref is the receive section's to follow (receiptTaken), not a message's.
+  if (ref !== undefined && payload.k !== 'rcpt') awaiting.set(ref, room.id);
   var frame = { t: 'send' };
   if (ref !== undefined) frame.ref = ref;
   if (ttl !== undefined) frame.ttl = ttl;
@@ -214,6 +215,7 @@ async function flushWaiting() {
 
 function confirmed(f, st) {
   var ref = f.ref;
+  if (typeof ref === 'string' && receiptTaken(ref, !st)) return;
   if (typeof ref !== 'string' || !awaiting.has(ref)) {
     if (st === 'failed' && typeof f.msg === 'string') console.warn('mosswire: the server said: ' + f.msg.slice(0, 300));
     return;
