@@ -147,6 +147,10 @@ void focus_composer(x_session *x, subject &s) {
 }
 
 const int change_limit_ms = 5000;
+// How long the logs must stay still before Return: longer than the other member takes to
+// confirm the previous line (its receipt batch waits 1.5 s), so that line's mark turning
+// to "delivered" is never taken for the new line.
+const int still_ms = 2500;
 
 // One sample: the text typed into the subject's composer, then Return. `other` is the
 // member whose log shows the line too, or null.
@@ -154,9 +158,9 @@ void sample(x_session *x, subject &s, subject *other, const std::string &text, i
   focus_composer(x, s);
   usleep(300000);
   x_type(x, text);
-  bool quiet = region_settle(x, &s.log_region, 500, 5000);
-  if (other) quiet = region_settle(x, &other->log_region, 500, 5000) && quiet;
-  if (!quiet) fprintf(stderr, "%s: a log never stayed still for half a second before Return\n", s.name.c_str());
+  bool quiet = region_settle(x, &s.log_region, still_ms, 10000);
+  if (other) quiet = region_settle(x, &other->log_region, still_ms, 10000) && quiet;
+  if (!quiet) fprintf(stderr, "%s: a log never stayed still for %d ms before Return\n", s.name.c_str(), still_ms);
   double pressed = x_tap(x, XK_Return);
   double painted = region_wait_change(x, &s.log_region, poll_us, change_limit_ms);
   // The other member's log is read once the sender's has changed: should it show the
