@@ -214,6 +214,19 @@ test('General: mentions, replies, GIFs, the counter and older messages', { timeo
     assert.equal(await cy.page.$$eval('#log .older', (e) => e.length), 0);
   });
 
+  await t.test('a full room fills the log in the click that opens it, without drawing all of it', async () => {
+    // The stored lines are one sender's, a second apart: the shortest lines there are.
+    const first = await cy.page.evaluate(() => {
+      document.getElementById('navFriends').click();
+      document.getElementById('navGeneral').click();
+      const log = document.getElementById('log');
+      return { lines: log.querySelectorAll('.m').length, scroll: log.scrollHeight, height: log.clientHeight };
+    });
+    assert.ok(first.lines < 400, first.lines + ' lines drawn at once');
+    assert.ok(first.scroll > first.height, 'the first lines fill the log: ' + JSON.stringify(first));
+    await cy.page.waitForFunction(() => document.querySelectorAll('#log .m').length === 400);
+  });
+
   await t.test('a quote of a message beyond the 400 drawn shows them all and jumps', async () => {
     await cy.page.evaluate(() => {
       Vault.data.msgs.general.push({ mid: 'late', from: Vault.data.me, text: 'about the first one', at: Date.now(), re: { mid: 'old0', from: Vault.data.me, text: 'old 0' } });

@@ -7,10 +7,13 @@
 // new messages are below.
 
 var GROUP_GAP = 5 * 60000;
-// A room opens with its newest FIRST_LINES drawn in the frame that answers the click; the
+// A room opens with its newest lines drawn in the frame that answers the click: as many as
+// fill the log at the least height a line takes (LINE_LEAST px), at most FIRST_LINES; the
 // rest of its SHOWN lines go in above them, MORE_LINES a frame, so that opening a full
-// room never holds the window for the time it takes to lay out hundreds of lines.
+// room never holds the window for the time it takes to lay out lines nobody sees yet.
+// Laying out lines is most of an open's cost, so every line past a screenful counts.
 var FIRST_LINES = 40;
+var LINE_LEAST = 22;
 var MORE_LINES = 40;
 // More new lines than this in one frame draw the log afresh: cheaper than appending them.
 var APPEND_MOST = 100;
@@ -24,7 +27,7 @@ var BIDI_CONTROLS = /[\u202a-\u202e\u2066-\u2069]/g;
 // reader is at the bottom and stays there.
 // rest: the lines still to draw above the drawn ones ({ list, from, upto, older }), or null.
 // top: where the log was last scrolled to, to tell the reader going up from a log that shrank.
-var logState = { prev: null, room: null, all: false, owner: false, stick: true, top: 0, watch: null, rest: null };
+var logState = { prev: null, room: null, all: false, owner: false, stick: true, top: 0, watch: null, rest: null, height: 0 };
 
 function emptyText(room) {
   if (room.kind === 'general') {
@@ -194,7 +197,7 @@ function drawLog() {
   var list = D.msgs[S.view] || [];
   var from = S.all ? 0 : Math.max(0, list.length - SHOWN);
   // Asked for the whole history, the reader gets it at once.
-  var first = S.all ? from : Math.max(from, list.length - FIRST_LINES);
+  var first = S.all ? from : Math.max(from, list.length - firstLines());
   var frag = document.createDocumentFragment();
   logState.prev = drawLines(frag, list, from, first, list.length);
   if (!list.length && room.kind !== 'ann') frag.appendChild(h('div', { class: 'sys start' }, h('span', { class: 'text', text: emptyText(room) })));
@@ -203,6 +206,11 @@ function drawLog() {
   if (first > from) drawRestLater();
   else finishLog();
   toBottom(log);
+}
+
+function firstLines() {
+  if (!(logState.height > 0)) return FIRST_LINES;
+  return Math.min(FIRST_LINES, Math.ceil(logState.height / LINE_LEAST) + 2);
 }
 
 // Lines for list[start, end) into `target`, the one before them looked for down to
@@ -289,7 +297,12 @@ function readerMoved() {
 function watchLogSize() {
   if (typeof ResizeObserver !== 'function' || logState.watch) return;
   var log = $('log');
-  logState.watch = new ResizeObserver(function () {
+  logState.watch = new ResizeObserver(function (entries) {
+    // The log's last shown height, kept so that an open never has to ask for a layout to
+    // know how many lines fill it (a hidden log reports 0 and keeps the last one).
+    entries.forEach(function (e) {
+      if (e.target === log && e.contentRect && e.contentRect.height > 0) logState.height = e.contentRect.height;
+    });
     if (logState.stick && S.view !== 'friends') toBottom(log);
   });
   logState.watch.observe(log);
