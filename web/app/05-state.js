@@ -493,15 +493,17 @@ function outboxMessage(entry) {
 // The outbox entry of an own chat message still on its way, or null. Kept as an index
 // beside D.outbox (room and message id → payload id), rebuilt at unlock.
 function outboxOf(rid, mid) {
-  var q = S.sending.get(rid + ' ' + mid);
+  var q = S.sending.get(sendingKey(rid, mid));
   return q && own(D.outbox, q) ? D.outbox[q] : null;
 }
+
+function sendingKey(rid, mid) { return rid + ' ' + mid; }
 
 function indexOutbox() {
   S.sending = new Map();
   Object.keys(D.outbox).forEach(function (q) {
     var p = D.outbox[q].payload;
-    if (p && p.k === 'msg') S.sending.set(p.room + ' ' + p.mid, q);
+    if (p && p.k === 'msg') S.sending.set(sendingKey(p.room, p.mid), q);
   });
 }
 
@@ -514,7 +516,7 @@ function outboxChanged(q, entry) {
 function putOutbox(q, entry) {
   D.outbox[q] = entry;
   var p = entry.payload;
-  if (p && p.k === 'msg') S.sending.set(p.room + ' ' + p.mid, q);
+  if (p && p.k === 'msg') S.sending.set(sendingKey(p.room, p.mid), q);
   outboxChanged(q, entry);
 }
 
@@ -523,7 +525,7 @@ function putOutbox(q, entry) {
 function dropOutbox(q) {
   var entry = D.outbox[q];
   delete D.outbox[q];
-  var key = entry && entry.payload ? entry.payload.room + ' ' + entry.payload.mid : null;
+  var key = entry && entry.payload ? sendingKey(entry.payload.room, entry.payload.mid) : null;
   if (key && S.sending.get(key) === q) S.sending.delete(key);
   outboxChanged(q, entry);
 }
