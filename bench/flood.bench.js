@@ -11,7 +11,10 @@
 // thread task meanwhile (PerformanceObserver 'longtask') and how many passed 50 ms, the
 // longest page round trip and key press, the notifications raised, what the page sent in
 // answer, its outbox and its vault; then the time General messages take to show afterwards.
-//   node bench/flood.bench.js [--requests N] [--groups N]
+//   node bench/flood.bench.js [--requests N] [--groups N] [--trace]
+// With --trace, Chromium traces each flood, and every task over 50 ms is printed with the
+// CPU time its thread had and how much of it the engine's garbage collector took: a task
+// that waited for a core, or collected garbage, is not the page's own work.
 // The relay's send and queue limits are lifted so that the flood arrives as fast as the
 // page can take it: the figures are the page's.
 const os = require('os');
@@ -24,6 +27,7 @@ const { arg, median } = require('./figures.js');
 const REQUESTS = arg('requests', 10000);
 const GROUPS = arg('groups', 1000);
 const CATCH_UP_MOST = 300000;
+const TRACE = process.argv.includes('--trace');
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 const s1 = (ms) => (ms / 1000).toFixed(1) + ' s';
@@ -37,6 +41,12 @@ const WATCH = `
       l.getEntries().forEach(function (e) { window.__tasks.push([e.startTime, e.duration]); });
     }).observe({ type: 'longtask', buffered: true });
   } catch (e) {}
+  // How long a key press waited for the page: from the moment the browser took it to the
+  // moment the page's first handler ran, whatever the benchmark's own process was doing.
+  window.__keyWait = [];
+  window.addEventListener('keydown', function (e) {
+    window.__keyWait.push([performance.now(), performance.now() - e.timeStamp]);
+  }, true);
   window.__sent = {};
   var realSend = WebSocket.prototype.send;
   WebSocket.prototype.send = function (text) {
@@ -65,6 +75,8 @@ async function flood(page, vicAt, from, frames, label) {
   const mark = 'mark-' + label.replace(/\W+/g, '-');
   frames.push(await from.seal({ k: 'msg', room: 'general', mid: mark, text: mark, q: hex(1, 16), at: Date.now() }, [vicAt]));
   const before = await tally(page);
+  const browser = page.context().browser();
+  if (TRACE) await browser.startTracing(page, { categories: ['toplevel', 'disabled-by-default-v8.gc'] });
   // A script round trip, and a key press answered (the key does nothing: Shift alone).
   let round = 0;
   let key = 0;
@@ -81,7 +93,11 @@ async function flood(page, vicAt, from, frames, label) {
     }
   })();
   const t0 = Date.now();
-  for (const f of frames) from.s.send(f);
+  // In slices, so that this process keeps answering the probe while it sends.
+  for (let i = 0; i < frames.length; i++) {
+    from.s.send(frames[i]);
+    if (i % 200 === 199) await new Promise((r) => setImmediate(r));
+  }
   while (from.s.ws.bufferedAmount > 0) await sleep(5);
   const sentAll = Date.now();
   const caught = await page.waitForFunction((m) => (Vault.data.msgs.general || []).some((x) => x.mid === m), mark, { timeout: CATCH_UP_MOST, polling: 200 })
@@ -97,8 +113,12 @@ async function flood(page, vicAt, from, frames, label) {
   const after = await page.evaluate(async (since) => {
     await Vault.saveNow();
     const tasks = window.__tasks.filter((x) => x[0] >= since);
+    const waits = window.__keyWait.filter((x) => x[0] >= since).map((x) => x[1]).sort((a, b) => a - b);
     const d = Vault.data;
     return {
+      keys: waits.length,
+      keyMedian: waits.length ? waits[waits.length >> 1] : 0,
+      keyMost: waits.length ? waits[waits.length - 1] : 0,
       longest: tasks.reduce((m, x) => Math.max(m, x[1]), 0),
       over50: tasks.length,
       outbox: Object.keys(d.outbox).length,
@@ -108,10 +128,28 @@ async function flood(page, vicAt, from, frames, label) {
     };
   }, before.now);
   const now = await tally(page);
+  const causes = TRACE ? longTaskCauses(await browser.stopTracing()) : null;
   console.log(`  ${label}: handled after ${s1(done - t0)} (${s1(done - sentAll)} after the last was sent); longest task ${after.longest.toFixed(0)} ms,` +
-    ` ${after.over50} over 50 ms; longest page round trip ${round} ms, key press ${key} ms`);
+    ` ${after.over50} over 50 ms`);
+  console.log(`    key press waited in the page: median ${after.keyMedian.toFixed(0)} ms, most ${after.keyMost.toFixed(0)} ms (${after.keys} presses);` +
+    ` seen from this process, which sends the flood too: round trip up to ${round} ms, key press up to ${key} ms`);
   console.log(`    ${now.notes - before.notes} notifications, ${now.sends - before.sends} sends by the page; outbox ${after.outbox}` +
     ` (${after.friendEntries} friend controls), ${after.groups} groups, vault ${(after.vault / 1048576).toFixed(2)} MiB`);
+  if (causes) console.log(`    tasks over 50 ms in the trace: ${causes.length ? causes.join('; ') : 'none'}`);
+}
+
+// Each task over 50 ms on a page's main thread in a Chromium trace: its length, the CPU
+// time the thread had meanwhile, and the garbage collector's share.
+function longTaskCauses(buffer) {
+  const events = JSON.parse(buffer.toString()).traceEvents;
+  const mains = new Set(events.filter((e) => e.ph === 'M' && e.name === 'thread_name' && e.args.name === 'CrRendererMain').map((e) => e.pid + ':' + e.tid));
+  const onMain = events.filter((e) => e.ph === 'X' && mains.has(e.pid + ':' + e.tid));
+  const gcs = onMain.filter((e) => e.name === 'V8.GC_MARK_COMPACTOR' || e.name === 'V8.GC_SCAVENGER');
+  return onMain.filter((e) => e.name === 'ThreadControllerImpl::RunTask' && e.dur > 50000).map((t) => {
+    const within = (e) => e.pid === t.pid && e.tid === t.tid && e.ts >= t.ts && e.ts < t.ts + t.dur;
+    const gc = gcs.filter(within).reduce((sum, e) => sum + e.dur, 0);
+    return `${(t.dur / 1000).toFixed(0)} ms (CPU ${((t.tdur || 0) / 1000).toFixed(0)} ms, garbage collection ${(gc / 1000).toFixed(0)} ms)`;
+  });
 }
 
 // Send → line drawn, for General messages from `from`.

@@ -11,7 +11,7 @@ const { world, person, cast } = require('./chat-world.js');
 const plain = (x) => JSON.parse(JSON.stringify(x));
 const eq = (a, b, msg) => assert.deepEqual(plain(a), plain(b), msg);
 const DAY = 24 * 3600000;
-const EXPORTS = ['normalise', 'lineOf', 'drawComposer', 'groupDialog', 'HISTORY_BUDGET', 'msgSize', 'RECEIPTS_KEPT', 'ANSWERS'];
+const EXPORTS = ['normalise', 'lineOf', 'drawComposer', 'groupDialog', 'HISTORY_BUDGET', 'msgSize', 'RECEIPTS_KEPT', 'ANSWERS', 'dropReceipts'];
 
 let owner, cy, ann, bo;
 test.before(async () => ({ owner, people: [cy, ann, bo] } = await cast('cy', 'ann', 'bo')));
@@ -95,6 +95,15 @@ test('automatic answers: one per change of state, one control per member, within
     await w.feed(...envs);
     const kept = w.D.receipts[bo.id];
     eq([kept.length, kept[0], kept.at(-1)], [w.app.RECEIPTS_KEPT, qOf(100), qOf(n - 1)]);
+    // Again: one still waiting is not doubled, one pushed out comes back as the newest, and
+    // the same holds for the list left after some were taken.
+    await w.feed(await w.env(bo, { k: 'room', room: null, q: qOf(n - 1) }), await w.env(bo, { k: 'room', room: null, q: qOf(0) }));
+    const again = w.D.receipts[bo.id];
+    eq([again.length, again.filter((q) => q === qOf(n - 1)).length, again.at(-1)], [w.app.RECEIPTS_KEPT, 1, qOf(0)]);
+    w.app.dropReceipts(bo.id, [qOf(0), qOf(101)]);
+    await w.feed(await w.env(bo, { k: 'room', room: null, q: qOf(200) }), await w.env(bo, { k: 'room', room: null, q: qOf(101) }));
+    const left = w.D.receipts[bo.id];
+    eq([left.length, left.filter((q) => q === qOf(200)).length, left.at(-1)], [w.app.RECEIPTS_KEPT - 1, 1, qOf(101)]);
   });
 
   await t.test('receipts beyond their budget wait, while the member\'s own message goes at once', async () => {

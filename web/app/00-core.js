@@ -340,26 +340,42 @@ section('core', {
 
 // A batch that runs `run` once additions pause for `wait` ms, and at the latest `most` ms
 // after the first addition it holds: a steady trickle must not hold it back for ever.
+// A flood adds thousands a second, so an addition only moves the time it is due; the one
+// timer looks again when it fires, instead of every addition replacing it.
 function batcher(wait, most, run) {
-  var quiet = null;
+  var timer = null;
+  var timerAt = 0;
+  var due = 0;
   var cap = null;
+  function arm(at) {
+    clearTimeout(timer);
+    timerAt = at;
+    timer = setTimeout(look, Math.max(0, at - Date.now()));
+  }
+  function look() {
+    timer = null;
+    if (Date.now() >= due) fire();
+    else arm(due);
+  }
   function fire() {
-    clearTimeout(quiet);
+    clearTimeout(timer);
     clearTimeout(cap);
-    quiet = cap = null;
+    timer = cap = null;
     run();
   }
   return {
     add: function () {
-      clearTimeout(quiet);
-      quiet = setTimeout(fire, wait);
+      due = Date.now() + wait;
+      if (!timer || timerAt > due) arm(due);
       if (!cap) cap = setTimeout(fire, most);
     },
     // Runs later, after `ms`, unless an addition runs it sooner.
     later: function (ms) {
-      if (!quiet) quiet = setTimeout(fire, ms);
+      if (timer) return;
+      due = Date.now() + ms;
+      arm(due);
     },
-    armed: function () { return !!quiet; },
+    armed: function () { return !!timer; },
   };
 }
 

@@ -557,16 +557,30 @@ function markResent(q, boot, wait, at) {
 // payload went unconfirmed sends it again later and is confirmed then.
 var RECEIPTS_KEPT = 2000;
 
+// A flood adds thousands of receipts a second, so whether one is already waiting is
+// answered from a set beside each sender's list, not by reading the list: kept for the list
+// it was built from, and built again once the list is replaced.
+var receiptSets = new WeakMap();
+
+function receiptSet(list) {
+  var set = receiptSets.get(list);
+  if (!set) receiptSets.set(list, set = new Set(list));
+  return set;
+}
+
 function addReceipt(from, q) {
   var list = own(D.receipts, from) ? D.receipts[from] : (D.receipts[from] = []);
-  if (list.indexOf(q) !== -1) return;
+  var set = receiptSet(list);
+  if (set.has(q)) return;
   list.push(q);
-  if (list.length > RECEIPTS_KEPT) list.splice(0, list.length - RECEIPTS_KEPT);
+  set.add(q);
+  if (list.length > RECEIPTS_KEPT) list.splice(0, list.length - RECEIPTS_KEPT).forEach(function (old) { set.delete(old); });
 }
 
 function dropReceipts(from, ids) {
   if (!own(D.receipts, from)) return;
-  var left = ids ? D.receipts[from].filter(function (q) { return ids.indexOf(q) === -1; }) : [];
+  var gone = ids ? new Set(ids) : null;
+  var left = gone ? D.receipts[from].filter(function (q) { return !gone.has(q); }) : [];
   if (left.length) D.receipts[from] = left;
   else delete D.receipts[from];
   Vault.save();

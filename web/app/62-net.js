@@ -20,6 +20,10 @@ var net = {
   retryTimer: null,
   stopped: false,
   queue: Promise.resolve(),
+  inbox: [], // { ws, text, f } in arrival order, from inboxHead on
+  inboxHead: 0,
+  primed: 0, // entries before this index are parsed and started early
+  pumping: false,
   liveTimer: null,
   nameTimer: null,
 };
@@ -56,26 +60,75 @@ function connect() {
 
 // Frames are handled strictly one after another, each through all its awaited steps; what
 // a frame's early step starts (opening an envelope) runs beside the frames ahead of it.
+// A flood can put thousands of frames behind the one being handled: they wait as the text
+// that came, and only the next INBOX_AHEAD are parsed and started early, so what waits
+// costs the garbage collector one string a frame rather than a frame's worth of objects.
+// `net.queue` is the running pump, settled once every frame that came is handled.
+var INBOX_AHEAD = 256;
+
 function onFrameText(ws, data) {
   clearTimeout(net.liveTimer);
   net.liveTimer = null;
+  net.inbox.push({ ws: ws, text: data, f: null });
+  primeInbox();
+  if (!net.pumping) net.queue = pumpInbox();
+}
+
+function parseFrame(text) {
   var f;
   try {
-    f = JSON.parse(data);
+    f = JSON.parse(text);
   } catch (e) {
-    return;
+    return null;
   }
-  if (!isPlainObject(f) || typeof f.t !== 'string') return;
-  if (S.unlocked && D && Object.prototype.hasOwnProperty.call(EARLY, f.t)) {
-    try { EARLY[f.t](f); } catch (e) { /* the frame's handler meets the same problem */ }
+  return isPlainObject(f) && typeof f.t === 'string' ? f : null;
+}
+
+function primeInbox() {
+  var end = Math.min(net.inbox.length, net.inboxHead + INBOX_AHEAD);
+  for (; net.primed < end; net.primed++) {
+    var item = net.inbox[net.primed];
+    item.f = parseFrame(item.text);
+    item.text = null;
+    if (item.f && S.unlocked && D && Object.prototype.hasOwnProperty.call(EARLY, item.f.t)) {
+      try { EARLY[item.f.t](item.f); } catch (e) { /* the frame's handler meets the same problem */ }
+    }
   }
-  net.queue = net.queue.then(breather).then(function () {
-    if (!S.unlocked || !D) return undefined;
-    var handler = Object.prototype.hasOwnProperty.call(FRAMES, f.t) ? FRAMES[f.t] : null;
-    return handler ? handler(f, ws) : undefined;
-  }).catch(function (e) {
-    console.error('mosswire: handling a ' + f.t + ' frame failed:', e);
-  });
+}
+
+function takeFromInbox() {
+  var item = net.inbox[net.inboxHead];
+  net.inbox[net.inboxHead++] = null;
+  if (net.inboxHead === net.inbox.length) {
+    net.inbox = [];
+    net.inboxHead = net.primed = 0;
+  } else if (net.inboxHead >= 4096) {
+    net.inbox = net.inbox.slice(net.inboxHead);
+    net.primed -= net.inboxHead;
+    net.inboxHead = 0;
+  }
+  primeInbox();
+  return item;
+}
+
+async function pumpInbox() {
+  net.pumping = true;
+  try {
+    while (net.inboxHead < net.inbox.length) {
+      await breather();
+      var item = takeFromInbox();
+      var f = item.f;
+      if (!f || !S.unlocked || !D) continue;
+      var handler = Object.prototype.hasOwnProperty.call(FRAMES, f.t) ? FRAMES[f.t] : null;
+      try {
+        if (handler) await handler(f, item.ws);
+      } catch (e) {
+        console.error('mosswire: handling a ' + f.t + ' frame failed:', e);
+      }
+    }
+  } finally {
+    net.pumping = false;
+  }
 }
 
 function reconnectButton() {

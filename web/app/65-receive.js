@@ -40,8 +40,10 @@ function forgetReceiptsOnTheirWay() { receipts.onTheirWay.clear(); }
 
 // Receipts of this sender already on their way, not to be sent again meanwhile.
 function onTheirWay(from) {
-  var ids = [];
-  receipts.onTheirWay.forEach(function (r) { if (r.from === from) ids = ids.concat(r.ids); });
+  var ids = new Set();
+  receipts.onTheirWay.forEach(function (r) {
+    if (r.from === from) r.ids.forEach(function (q) { ids.add(q); });
+  });
   return ids;
 }
 
@@ -173,7 +175,7 @@ async function sendStoredReceipts() {
       continue;
     }
     var going = onTheirWay(from);
-    var list = D.receipts[from].filter(function (q) { return going.indexOf(q) === -1; });
+    var list = D.receipts[from].filter(function (q) { return !going.has(q); });
     // More than one payload when one sender sent more than fits in one: none is lost.
     for (var i = 0; i < list.length && D; i += RECV.receiptMax) {
       if (!takeAnswer()) {
