@@ -11,7 +11,7 @@ const { world, person, cast } = require('./chat-world.js');
 const plain = (x) => JSON.parse(JSON.stringify(x));
 const eq = (a, b, msg) => assert.deepEqual(plain(a), plain(b), msg);
 const DAY = 24 * 3600000;
-const EXPORTS = ['normalise', 'lineOf', 'drawComposer', 'groupDialog', 'HISTORY_BUDGET', 'msgSize', 'RECEIPTS_KEPT', 'ANSWERS', 'dropReceipts'];
+const EXPORTS = ['normalise', 'lineOf', 'drawComposer', 'groupDialog', 'HISTORY_BUDGET', 'msgSize', 'RECEIPTS_KEPT', 'ANSWERS', 'dropReceipts', 'setView', '$'];
 
 let owner, cy, ann, bo;
 test.before(async () => ({ owner, people: [cy, ann, bo] } = await cast('cy', 'ann', 'bo')));
@@ -104,6 +104,22 @@ test('automatic answers: one per change of state, one control per member, within
     await w.feed(await w.env(bo, { k: 'room', room: null, q: qOf(200) }), await w.env(bo, { k: 'room', room: null, q: qOf(101) }));
     const left = w.D.receipts[bo.id];
     eq([left.length, left.filter((q) => q === qOf(200)).length, left.at(-1)], [w.app.RECEIPTS_KEPT - 1, 1, qOf(101)]);
+  });
+
+  await t.test('a stream into the open room keeps its log near the newest 400 lines, drawn afresh as it grows', async () => {
+    const w = await make();
+    w.app.setView('general');
+    await w.clock.settle();
+    const log = w.app.$('log');
+    let most = 0;
+    for (let b = 0; b < 12; b++) {
+      const envs = [];
+      for (let i = 0; i < 60; i++) envs.push(await w.env(bo, { k: 'msg', room: 'general', mid: `s${b}-${i}`, text: `stream ${b} ${i}`, q: qOf(5000 + b * 60 + i) }));
+      await w.feed(...envs);
+      most = Math.max(most, log.childElementCount);
+    }
+    assert.ok(most <= 400 + 100 + 60, 'the log held ' + most + ' elements');
+    assert.match(log.children.at(-1).shown, / bo stream 11 59/, 'the newest line is drawn last');
   });
 
   await t.test('receipts beyond their budget wait, while the member\'s own message goes at once', async () => {

@@ -45,6 +45,7 @@ class FakeEl extends FakeNode {
     return c;
   }
   get firstChild() { return this.children[0] || null; }
+  get childElementCount() { return this.children.filter((c) => c instanceof FakeEl).length; }
   contains(x) { return x === this || this.children.some((c) => c instanceof FakeEl && c.contains(x)); }
   setAttribute(n, v) { this.attrs[n] = String(v); }
   removeAttribute(n) { delete this.attrs[n]; }

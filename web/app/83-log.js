@@ -16,6 +16,10 @@ var FIRST_LINES = 40;
 var LINE_LEAST = 22;
 var MORE_LINES = 40;
 // More new lines than this in one frame draw the log afresh: cheaper than appending them.
+// So does a log that appending has grown past SHOWN + APPEND_MOST while its reader is at
+// the bottom: a steady stream would otherwise grow it by thousands of lines, each one more
+// for every later frame to lay out. Not while a line has the keyboard's focus, which a
+// redraw would take away.
 var APPEND_MOST = 100;
 // Explicit embeddings and overrides (U+202A to U+202E) and isolates (U+2066 to U+2069) in a
 // message would let its sender reorder what the reader sees ("invoice_" + U+202E +
@@ -321,8 +325,15 @@ function logChanges(details) {
     else if (d.kind === 'add') adds.push(d.m);
     else marks.push(d.m);
   });
-  if (whole || adds.length > APPEND_MOST) return drawLog();
   var log = $('log');
+  var arrivals = adds.filter(function (m) { return !m.sys && m.from !== D.me && !hidden(m); });
+  var overfull = adds.length && !S.all && logState.stick && log.childElementCount + adds.length > SHOWN + APPEND_MOST &&
+    !log.contains(document.activeElement);
+  if (whole || adds.length > APPEND_MOST || overfull) {
+    drawLog();
+    tellArrivals(arrivals);
+    return;
+  }
   var own = false;
   adds.forEach(function (m) {
     appendLine(m, true);
@@ -337,7 +348,7 @@ function logChanges(details) {
     else if (m.st === 'failed' && (!before || !before.querySelector('.retry'))) tell('Not sent');
   });
   if (adds.length) followNew(log, own);
-  tellArrivals(adds.filter(function (m) { return !m.sys && m.from !== D.me && !hidden(m); }));
+  tellArrivals(arrivals);
 }
 
 // New lines from others, told to a screen reader with who wrote them.
