@@ -171,7 +171,8 @@ function appendLine(m, bulk) {
 // after this member's own line); anyone reading further up is told there is more below.
 function followNew(log, own) {
   if (own) logState.stick = true;
-  if (logState.stick) toBottom(log);
+  if (own) toBottom(log);
+  else if (logState.stick) keepBottom(log);
   else $('newBelow').classList.remove('hidden');
 }
 
@@ -252,7 +253,7 @@ function drawMore(n) {
   var top = log.scrollTop;
   log.insertBefore(frag, log.firstChild);
   rest.upto = start;
-  if (logState.stick) toBottom(log);
+  if (logState.stick) keepBottom(log);
   else logState.top = log.scrollTop = top + log.scrollHeight - before;
   if (rest.upto > rest.from) drawRestLater();
   else finishLog();
@@ -278,6 +279,15 @@ function finishLog() {
 function toBottom(log) {
   log.scrollTop = log.scrollHeight;
   logState.top = log.scrollTop;
+}
+
+// After others' lines went in: the size watcher sees every new line once it is laid out,
+// before it is painted, and takes the reader to the bottom then, so nothing here need ask
+// for a layout of its own: in a stream that was two extra layouts a frame. (An own line
+// still scrolls at once: one line lays out quickly, and its frame is the one people wait
+// for.)
+function keepBottom(log) {
+  if (!logState.watch) toBottom(log);
 }
 
 // The reader's place: at the bottom (within 60 pixels) sticks; going up unsticks. A log
