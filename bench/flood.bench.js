@@ -9,7 +9,8 @@
 // each followed by one General message as a mark. For each it prints the time until the
 // page had handled them all (from the first sent, and after the last), the longest main-
 // thread task meanwhile (PerformanceObserver 'longtask') and how many passed 50 ms, the
-// longest page round trip and key press, the notifications raised, what the page sent in
+// longest wait of a key press inside the page (and, as this process saw them, of a page
+// round trip and a key press), the notifications raised, what the page sent in
 // answer, its outbox and its vault; then the time General messages take to show afterwards.
 //   node bench/flood.bench.js [--requests N] [--groups N] [--trace]
 // With --trace, Chromium traces each flood, and every task over 50 ms is printed with the
@@ -113,12 +114,9 @@ async function flood(page, vicAt, from, frames, label) {
   const after = await page.evaluate(async (since) => {
     await Vault.saveNow();
     const tasks = window.__tasks.filter((x) => x[0] >= since);
-    const waits = window.__keyWait.filter((x) => x[0] >= since).map((x) => x[1]).sort((a, b) => a - b);
     const d = Vault.data;
     return {
-      keys: waits.length,
-      keyMedian: waits.length ? waits[waits.length >> 1] : 0,
-      keyMost: waits.length ? waits[waits.length - 1] : 0,
+      keyWaits: window.__keyWait.filter((x) => x[0] >= since).map((x) => x[1]),
       longest: tasks.reduce((m, x) => Math.max(m, x[1]), 0),
       over50: tasks.length,
       outbox: Object.keys(d.outbox).length,
@@ -131,7 +129,8 @@ async function flood(page, vicAt, from, frames, label) {
   const causes = TRACE ? longTaskCauses(await browser.stopTracing()) : null;
   console.log(`  ${label}: handled after ${s1(done - t0)} (${s1(done - sentAll)} after the last was sent); longest task ${after.longest.toFixed(0)} ms,` +
     ` ${after.over50} over 50 ms`);
-  console.log(`    key press waited in the page: median ${after.keyMedian.toFixed(0)} ms, most ${after.keyMost.toFixed(0)} ms (${after.keys} presses);` +
+  const waits = after.keyWaits.length ? after.keyWaits : [0];
+  console.log(`    key press waited in the page: median ${median(waits).toFixed(0)} ms, most ${Math.max(...waits).toFixed(0)} ms (${after.keyWaits.length} presses);` +
     ` seen from this process, which sends the flood too: round trip up to ${round} ms, key press up to ${key} ms`);
   console.log(`    ${now.notes - before.notes} notifications, ${now.sends - before.sends} sends by the page; outbox ${after.outbox}` +
     ` (${after.friendEntries} friend controls), ${after.groups} groups, vault ${(after.vault / 1048576).toFixed(2)} MiB`);

@@ -170,9 +170,10 @@ function appendLine(m, bulk) {
 // After lines were added: the bottom stays in view for a reader who was there (and always
 // after this member's own line); anyone reading further up is told there is more below.
 function followNew(log, own) {
-  if (own) logState.stick = true;
-  if (own) toBottom(log);
-  else if (logState.stick) keepBottom(log);
+  if (own) {
+    logState.stick = true;
+    toBottom(log);
+  } else if (logState.stick) keepBottom(log);
   else $('newBelow').classList.remove('hidden');
 }
 
@@ -337,27 +338,29 @@ function logChanges(details) {
   });
   var log = $('log');
   var arrivals = adds.filter(function (m) { return !m.sys && m.from !== D.me && !hidden(m); });
+  // What each changed mark's line showed before, so that the change is told however the
+  // log is brought up to date.
+  var changed = marks.filter(function (m) { return adds.indexOf(m) === -1; }).map(function (m) {
+    var before = lineOfMessage(m);
+    return { m: m, was: before ? before.className : '', retry: !!(before && before.querySelector('.retry')) };
+  });
   var overfull = adds.length && !S.all && logState.stick && log.childElementCount + adds.length > SHOWN + APPEND_MOST &&
     !log.contains(document.activeElement);
   if (whole || adds.length > APPEND_MOST || overfull) {
     drawLog();
-    tellArrivals(arrivals);
-    return;
+  } else {
+    var own = false;
+    adds.forEach(function (m) {
+      appendLine(m, true);
+      if (m.from === D.me) own = true;
+    });
+    changed.forEach(function (c) { redrawLine(rid, c.m); });
+    if (adds.length) followNew(log, own);
   }
-  var own = false;
-  adds.forEach(function (m) {
-    appendLine(m, true);
-    if (m.from === D.me) own = true;
+  changed.forEach(function (c) {
+    if (/\bpending\b/.test(c.was) && !c.m.st) tell('Sent');
+    else if (c.m.st === 'failed' && !c.retry) tell('Not sent');
   });
-  marks.forEach(function (m) {
-    if (adds.indexOf(m) !== -1) return;
-    var before = lineOfMessage(m);
-    var was = before ? before.className : '';
-    redrawLine(rid, m);
-    if (/\bpending\b/.test(was) && !m.st) tell('Sent');
-    else if (m.st === 'failed' && (!before || !before.querySelector('.retry'))) tell('Not sent');
-  });
-  if (adds.length) followNew(log, own);
   tellArrivals(arrivals);
 }
 
